@@ -1,0 +1,44 @@
+#include "command_line.h"
+
+namespace {
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+constexpr int MinDigits = 4;
+constexpr int MaxDigits = 16;
+
+} // namespace
+
+std::optional<QByteArray> TranslateCommandLine(const QByteArray &line)
+{
+    QByteArray digits;
+    for (char c : line) {
+        const int value = HexValue(c);
+        if (value < 0)
+            continue;
+        if (digits.size() > MaxDigits)
+            return std::nullopt; // already too long; no need to read on
+        digits.append(static_cast<char>(value));
+    }
+    if (digits.size() < MinDigits || digits.size() % 2 != 0 || digits.size() > MaxDigits)
+        return std::nullopt;
+
+    QByteArray command;
+    for (qsizetype i = 0; i < digits.size(); i += 2)
+        command.append(static_cast<char>(digits.at(i) << 4 | digits.at(i + 1)));
+    return command;
+}
+
+QByteArray ErrorAnswerLine()
+{
+    return QByteArrayLiteral("6180E1\r\n");
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <optional>
+
+// A command line of the command service as device bytes. Only hex digits count
+// (either case; everything else, CR and LF included, is ignored); 4 to 16 of
+// them, an even number, read in pairs, high digit first. Nothing for a
+// malformed line, which the client gets the error answer for.
+std::optional<QByteArray> TranslateCommandLine(const QByteArray &line);
+
+// The answer to a malformed line: "6180E1" CR LF.
+QByteArray ErrorAnswerLine();

@@ -1,0 +1,35 @@
+#include "port_map.h"
+
+#include "stored_port.h"
+
+QString PortMap::path(int number) const
+{
+    const auto it = m_overrides.constFind(number);
+    if (it != m_overrides.constEnd())
+        return *it;
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(number);
+#else
+    if (number < FirstPortNumber || number > LastPortNumber)
+        return QString();
+    static const char *const families[] = { "/dev/ttyUSB", "/dev/ttyACM", "/dev/ttyS" };
+    const int index = number - 1;
+    return QLatin1String(families[index / 10]) + QString::number(index % 10);
+#endif
+}
+
+bool PortMap::addOverride(const QString &assignment, QString *error)
+{
+    const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+    bool ok = false;
+    const int number = equals > 0 ? assignment.left(equals).toInt(&ok) : 0;
+    const QString path = equals > 0 ? assignment.mid(equals + 1) : QString();
+    if (!ok || number < FirstPortNumber || number > LastPortNumber || path.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("--port expects K=PATH with K from 1 to 30, got \"%1\"")
+                         .arg(assignment);
+        return false;
+    }
+    setPath(number, path);
+    return true;
+}
