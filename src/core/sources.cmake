@@ -1,5 +1,8 @@
 target_sources(qxcore PRIVATE
     core/clock.h
+    core/close_reason.h
+    core/logging.cpp core/logging.h
+    core/server_control.h
     core/command_ring.cpp core/command_ring.h
     core/hex_line.cpp core/hex_line.h
     core/idle.h
