@@ -1,0 +1,274 @@
+// qx-sim: a simulated QX-USB device on a pseudo-terminal, driven by commands
+// on standard input. It prints the path a server should open, one line
+// "pty: PATH" at the start and after every re-plug.
+
+#include "sim/simulated_device.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int StdinFd = 0;
+constexpr int MaxLineBytes = 64 * 1024;
+
+const char Description[] = R"(A simulated QX-USB interface on a pseudo-terminal.
+
+It answers the probe F2 02 03 F3 with 61 82 E3 and every other request by
+echoing the request's message in an answer frame (FF FE + message). The pty
+slave's path is printed as "pty: PATH" at the start and after each plug.
+
+Commands on standard input, one per line (hex may contain spaces):
+  broadcast HEX   send a broadcast frame: FF FD followed by these bytes
+  raw HEX         write these bytes as they stand (garbage, partial frames)
+  silent on|off   stop or resume answering requests
+  unplug          close the pty: the server's port sees a hang-up
+  plug            open a new pty (the --link path follows it)
+  quit            end the simulator (end of input, SIGINT and SIGTERM too)
+A bad command prints one line on standard error and the simulator goes on.)";
+
+struct SimOptions
+{
+    QString link;
+    bool silent = false;
+    int delayMs = 0;
+    int baud = 0;
+};
+
+int fail(const QString &message, int status = 2)
+{
+    std::fprintf(stderr, "qx-sim: %s\n", qPrintable(message));
+    return status;
+}
+
+// Reads a non-negative whole number option; false after an error line.
+bool readCount(const QCommandLineParser &parser, const QString &name, int &value)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    value = parser.value(name).toInt(&ok);
+    if (ok && value >= 0)
+        return true;
+    fail(QStringLiteral("--%1 needs a whole number of 0 or more").arg(name));
+    return false;
+}
+
+// The options, or nothing when the program must end (an error line is out).
+std::optional<SimOptions> parseOptions(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.addHelpOption();
+    parser.addOptions({
+        { QStringLiteral("link"), QStringLiteral("Keep a symbolic link at <path> to the pty."),
+            QStringLiteral("path") },
+        { QStringLiteral("silent"), QStringLiteral("Start silent: read requests, answer none.") },
+        { QStringLiteral("delay"), QStringLiteral("Wait <ms> milliseconds before each answer."),
+            QStringLiteral("ms") },
+        { QStringLiteral("baud"),
+            QStringLiteral("Deliver bytes no faster than an 8N1 line of <n> baud (0: at once)."),
+            QStringLiteral("n") },
+    });
+    parser.process(app); // ends the program for --help and unknown options
+    if (!parser.positionalArguments().isEmpty()) {
+        fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        return std::nullopt;
+    }
+    SimOptions options;
+    options.link = parser.value(QStringLiteral("link"));
+    options.silent = parser.isSet(QStringLiteral("silent"));
+    if (!readCount(parser, QStringLiteral("delay"), options.delayMs)
+        || !readCount(parser, QStringLiteral("baud"), options.baud))
+        return std::nullopt;
+    return options;
+}
+
+// Hex digits in pairs, spaces allowed between them; nothing when anything else
+// is there, the count is odd or there is no byte at all.
+std::optional<QByteArray> parseHex(const QByteArray &text)
+{
+    QByteArray digits = text;
+    digits.replace(' ', QByteArray()).replace('\t', QByteArray());
+    const bool allHex = std::all_of(digits.cbegin(), digits.cend(),
+        [](char c) { return std::isxdigit(static_cast<uchar>(c)); });
+    if (digits.isEmpty() || digits.size() % 2 != 0 || !allHex)
+        return std::nullopt;
+    return QByteArray::fromHex(digits);
+}
+
+void printPty(const SimulatedDevice &device)
+{
+    std::printf("pty: %s\n", qPrintable(device.slavePath()));
+    std::fflush(stdout);
+}
+
+// Runs the commands of standard input against the device.
+class Console
+{
+public:
+    explicit Console(SimulatedDevice &device)
+        : m_device(device)
+    { }
+
+    // Takes newly read bytes; runs every complete line.
+    void take(const QByteArray &bytes)
+    {
+        m_line += bytes;
+        int end;
+        while ((end = m_line.indexOf('\n')) >= 0) {
+            const QByteArray line = m_line.left(end);
+            m_line.remove(0, end + 1);
+            run(line.trimmed());
+        }
+        if (m_line.size() > MaxLineBytes) {
+            fail(QStringLiteral("line too long, ignored"));
+            m_line.clear();
+        }
+    }
+    // End of input: a last line without its line end still counts.
+    void finish()
+    {
+        take("\n");
+        QCoreApplication::quit();
+    }
+
+private:
+    void run(const QByteArray &line)
+    {
+        const int space = line.indexOf(' ');
+        const QByteArray verb = space < 0 ? line : line.left(space);
+        const QByteArray argument = space < 0 ? QByteArray() : line.mid(space + 1).trimmed();
+        if (verb.isEmpty())
+            return;
+        if (verb == "broadcast" || verb == "raw")
+            send(verb, argument);
+        else if (verb == "silent")
+            setSilent(argument);
+        else if (verb == "unplug" && argument.isEmpty())
+            m_device.unplug();
+        else if (verb == "plug" && argument.isEmpty())
+            plug();
+        else if (verb == "quit" && argument.isEmpty())
+            QCoreApplication::quit();
+        else
+            fail(QStringLiteral("unknown command '%1' (see --help)").arg(QString::fromUtf8(line)));
+    }
+
+    void send(const QByteArray &verb, const QByteArray &argument)
+    {
+        const std::optional<QByteArray> bytes = parseHex(argument);
+        if (!bytes) {
+            fail(QStringLiteral("%1 needs hex bytes, e.g. '%1 F1 02 03 F0'")
+                     .arg(QString::fromUtf8(verb)));
+            return;
+        }
+        if (!m_device.isPlugged()) {
+            fail(QStringLiteral("unplugged: nothing sent (use 'plug')"));
+            return;
+        }
+        if (verb == "broadcast")
+            m_device.sendBroadcast(*bytes);
+        else
+            m_device.sendRaw(*bytes);
+    }
+
+    void setSilent(const QByteArray &argument)
+    {
+        if (argument == "on" || argument == "off")
+            m_device.setSilent(argument == "on");
+        else
+            fail(QStringLiteral("silent needs 'on' or 'off'"));
+    }
+
+    void plug()
+    {
+        if (m_device.isPlugged())
+            return;
+        if (m_device.plug())
+            printPty(m_device);
+        else
+            fail(m_device.errorString());
+    }
+
+    SimulatedDevice &m_device;
+    QByteArray m_line; // input after the last complete line
+};
+
+int signalPipe[2] = { -1, -1 };
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop, so that the device removes its link
+// on the way out. The handler only writes to a socket the loop watches.
+bool quitOnSignals(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return false;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action
+    {
+    };
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0
+        && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+void readCommands(QCoreApplication &app, Console &console)
+{
+    auto *notifier = new QSocketNotifier(StdinFd, QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, &console] {
+        char buffer[4096];
+        const ssize_t count = ::read(StdinFd, buffer, sizeof buffer);
+        if (count > 0) {
+            console.take(QByteArray(buffer, int(count)));
+        } else if (count == 0 || errno != EINTR) {
+            notifier->setEnabled(false);
+            console.finish();
+        }
+    });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qx-sim"));
+    const std::optional<SimOptions> options = parseOptions(app);
+    if (!options)
+        return 2;
+    ::signal(SIGPIPE, SIG_IGN); // a closed standard output must not end the device
+    if (!quitOnSignals(app))
+        return fail(QStringLiteral("cannot watch for SIGINT and SIGTERM"), 1);
+
+    SimulatedDevice device;
+    device.setLinkPath(options->link);
+    device.setSilent(options->silent);
+    device.setAnswerDelay(options->delayMs);
+    device.setLineRate(options->baud);
+    if (!device.plug())
+        return fail(device.errorString(), 1);
+    printPty(device);
+
+    Console console(device);
+    readCommands(app, console);
+    return app.exec();
+}
