@@ -1,4 +1,6 @@
 target_sources(qxcore PRIVATE
     command/command_line.cpp command/command_line.h
+    command/command_service.cpp command/command_service.h
+    command/connection_socket.cpp command/connection_socket.h
     command/prog_mode.cpp command/prog_mode.h
 )

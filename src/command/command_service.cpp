@@ -1,0 +1,280 @@
+#include "command_service.h"
+
+#include "command/command_line.h"
+#include "command/connection_socket.h"
+#include "core/clock.h"
+#include "core/hex_line.h"
+#include "core/logging.h"
+#include "core/slot_search.h"
+#include "link/receive_buffer.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <utility>
+
+namespace {
+
+constexpr int LastSlot = SlotCount - 2; // slots 1..100 may hold connections; 101 only refuses
+
+bool IsConnectionSlot(int slot)
+{
+    return slot >= 1 && slot <= LastSlot;
+}
+
+// What one piece of received text did to a line buffer that holds no CR.
+struct LineIntake
+{
+    int overlongLines = 0; // lines that passed the length limit, each owed one error answer
+    bool lineComplete = false; // the buffer now holds a whole line, its CR last
+};
+
+// Appends received text to a line buffer up to and including the first CR; whatever follows
+// that CR is dropped. Text that would make a line longer than the limit is dropped up to and
+// including its own CR, which ends the overlong line without making a line of its own.
+LineIntake TakeText(QByteArray &buffer, bool &discarding, const QByteArray &data)
+{
+    LineIntake intake;
+    qsizetype from = 0;
+    while (from < data.size()) {
+        const qsizetype cr = data.indexOf('\r', from);
+        if (discarding) {
+            if (cr < 0)
+                break;
+            discarding = false;
+            from = cr + 1;
+            continue;
+        }
+        const qsizetype textEnd = cr < 0 ? data.size() : cr;
+        if (buffer.size() + (textEnd - from) > CommandService::MaxLineLength) {
+            ++intake.overlongLines;
+            buffer.clear();
+            discarding = true;
+            continue;
+        }
+        if (cr < 0) {
+            buffer.append(data.mid(from));
+            break;
+        }
+        buffer.append(data.mid(from, cr + 1 - from));
+        intake.lineComplete = true;
+        break;
+    }
+    return intake;
+}
+
+void LogClosed(int slot, const QHostAddress &peer, CloseReason reason)
+{
+    qCInfo(lcConnections).noquote() << QStringLiteral("command slot %1: %2 closed (%3)")
+                                           .arg(slot)
+                                           .arg(peer.toString(), CloseReasonText(reason));
+}
+
+} // namespace
+
+CommandService::CommandService(ServerState &state, const Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_clock(clock)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &CommandService::acceptConnections);
+}
+
+bool CommandService::listen(const QHostAddress &address, quint16 port, QString *error)
+{
+    if (m_server->isListening())
+        return true;
+    if (m_server->listen(address, port))
+        return true;
+    if (error)
+        *error = m_server->errorString();
+    return false;
+}
+
+bool CommandService::isListening() const
+{
+    return m_server->isListening();
+}
+
+quint16 CommandService::serverPort() const
+{
+    return m_server->serverPort();
+}
+
+QHostAddress CommandService::serverAddress() const
+{
+    return m_server->serverAddress();
+}
+
+void CommandService::closeListener()
+{
+    m_server->close();
+}
+
+void CommandService::QueueCommand(const QByteArray &line, int index)
+{
+    const bool answerable = IsConnectionSlot(index) && m_connections[index].id != 0;
+    const std::optional<QByteArray> command = TranslateCommandLine(line);
+    if (!command) {
+        if (answerable)
+            writeTo(index, ErrorAnswerLine(), Reply::Answer);
+        return;
+    }
+    // A full ring refuses the entry rather than overwrite a waiting one. It cannot fill from the
+    // clients alone (one line per connection), so this is a guard: the line is answered as the
+    // device answers a command it could not take.
+    if (!m_state.Ring.put({ *command, index, connectionId(index) })) {
+        qCWarning(lcConnections) << "command ring full; command from slot" << index << "dropped";
+        if (answerable)
+            writeTo(index, HexLine(ReceiveBuffer::TimeoutAnswer()), Reply::Answer);
+        return;
+    }
+    Q_EMIT commandQueued();
+}
+
+bool CommandService::sendAnswer(int slot, quint64 connection, const QByteArray &answerLine)
+{
+    if (!IsConnectionSlot(slot) || connection == 0 || !holds(slot, connection))
+        return false;
+    return writeTo(slot, answerLine, Reply::Answer);
+}
+
+void CommandService::closeSlot(int slot, CloseReason reason)
+{
+    if (!IsConnectionSlot(slot))
+        return;
+    m_state.CmdInUse[slot] = 0;
+    m_state.CmdLastTime[slot] = 0;
+    const Connection connection = std::exchange(m_connections[slot], Connection());
+    if (!connection.socket)
+        return;
+    LogClosed(slot, connection.peer, reason);
+    ConnectionSocket::close(connection.socket, this, reason == CloseReason::SlowReader);
+}
+
+void CommandService::CloseProg(int index)
+{
+    for (int slot = 1; slot <= LastSlot; ++slot) {
+        if (slot != index)
+            closeSlot(slot, CloseReason::ProgMode);
+    }
+}
+
+void CommandService::closeAll(CloseReason reason)
+{
+    for (int slot = 1; slot <= LastSlot; ++slot)
+        closeSlot(slot, reason);
+}
+
+quint64 CommandService::connectionId(int slot) const
+{
+    return IsConnectionSlot(slot) ? m_connections[slot].id : 0;
+}
+
+QHostAddress CommandService::peerAddress(int slot) const
+{
+    return IsConnectionSlot(slot) ? m_connections[slot].peer : QHostAddress();
+}
+
+void CommandService::acceptConnections()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection())
+        acceptConnection(socket);
+}
+
+void CommandService::acceptConnection(QTcpSocket *socket)
+{
+    ConnectionSocket::prepare(socket, this);
+    const QHostAddress peer = socket->peerAddress();
+    const int slot = FindFreeSlot(m_state.CmdInUse, m_state.MaxConn);
+    if (slot > m_state.MaxConn || m_state.ProgMode) {
+        qCInfo(lcConnections).noquote()
+            << QStringLiteral("command connection from %1 refused (%2)")
+                   .arg(peer.toString(),
+                       m_state.ProgMode ? QStringLiteral("programming mode")
+                                        : QStringLiteral("all slots in use"));
+        ConnectionSocket::refuse(socket, this);
+        return;
+    }
+
+    const quint64 id = ++m_lastConnectionId;
+    m_connections[slot] = Connection();
+    m_connections[slot].socket = socket;
+    m_connections[slot].id = id;
+    m_connections[slot].peer = peer;
+    m_state.CmdInUse[slot] = 1;
+    m_state.CmdLastTime[slot] = m_clock.seconds();
+    m_state.CmdInpStr[slot].clear();
+
+    connect(socket, &QTcpSocket::readyRead, this, [this, slot, id] { readData(slot, id); });
+    connect(socket, &QTcpSocket::bytesWritten, this,
+        [this, slot, id](qint64 bytes) { countWritten(slot, id, bytes); });
+    // Errors alone change nothing: the disconnect that follows frees the slot.
+    connect(socket, &QTcpSocket::disconnected, this, [this, slot, id] {
+        if (holds(slot, id))
+            closeSlot(slot, CloseReason::PeerClosed);
+    });
+    qCInfo(lcConnections).noquote()
+        << QStringLiteral("command slot %1: %2 accepted").arg(slot).arg(peer.toString());
+}
+
+void CommandService::readData(int slot, quint64 id)
+{
+    if (!holds(slot, id))
+        return;
+    const QByteArray data = m_connections[slot].socket->readAll();
+    m_state.CmdLastTime[slot] = m_clock.seconds();
+    QByteArray &buffer = m_state.CmdInpStr[slot];
+    if (buffer.contains('\r'))
+        return; // a line is pending: everything else the client sends goes
+
+    const LineIntake intake = TakeText(buffer, m_connections[slot].discarding, data);
+    for (int i = 0; i < intake.overlongLines; ++i)
+        writeTo(slot, ErrorAnswerLine(), Reply::Notice);
+    if (intake.lineComplete && holds(slot, id))
+        QueueCommand(buffer, slot);
+}
+
+// bytesWritten is the "sent" signal: Qt emits it once bytes have been handed to the operating
+// system, the nearest a socket comes to reporting a completed send. Counting it against the
+// bytes queued tells when the answer to the pending line has left, even when several writes
+// are in flight.
+void CommandService::countWritten(int slot, quint64 id, qint64 bytes)
+{
+    if (!holds(slot, id))
+        return;
+    m_connections[slot].writtenBytes += bytes;
+    endPendingIfWritten(slot);
+}
+
+void CommandService::endPendingIfWritten(int slot)
+{
+    Connection &connection = m_connections[slot];
+    if (connection.answerEnd == 0 || connection.writtenBytes < connection.answerEnd)
+        return;
+    connection.answerEnd = 0;
+    m_state.CmdInpStr[slot].clear();
+}
+
+bool CommandService::writeTo(int slot, const QByteArray &bytes, Reply reply)
+{
+    Connection &connection = m_connections[slot];
+    if (!ConnectionSocket::write(connection.socket, bytes))
+        return false;
+    connection.queuedBytes += bytes.size();
+    if (connection.socket->bytesToWrite() > MaxUnsentBytes) {
+        closeSlot(slot, CloseReason::SlowReader);
+        return false;
+    }
+    // Only an answer to the line that is pending ends it; a stray answer leaves the buffer.
+    if (reply == Reply::Answer && m_state.CmdInpStr[slot].contains('\r')) {
+        connection.answerEnd = connection.queuedBytes;
+        endPendingIfWritten(slot);
+    }
+    return true;
+}
+
+bool CommandService::holds(int slot, quint64 id) const
+{
+    return m_connections[slot].id == id;
+}
