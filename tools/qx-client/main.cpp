@@ -1,0 +1,70 @@
+// qx-client: sends commands to a qx-server and prints the answers, or prints
+// what its broadcast service sends. See --help for the exit statuses.
+
+#include "broadcast_listener.h"
+#include "client_options.h"
+#include "command_session.h"
+#include "server_connection.h"
+#include "stop_signals.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+void PrintLine(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout); // a script or a pipe sees each line when it comes
+}
+
+void PrintNote(const QString &message)
+{
+    if (!message.isEmpty())
+        std::fprintf(stderr, "qx-client: %s\n", qPrintable(message));
+}
+
+void Finish(int exitStatus, const QString &message)
+{
+    PrintNote(message);
+    QCoreApplication::exit(exitStatus);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qx-client"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
+    const ParsedClientOptions parsed = ParseClientOptions(QCoreApplication::arguments());
+    if (parsed.exitNow) {
+        std::fputs(qPrintable(parsed.output), parsed.exitStatus == 0 ? stdout : stderr);
+        return parsed.exitStatus;
+    }
+    const ClientOptions &options = parsed.options;
+    ServerConnection connection(options.host, options.port);
+
+    if (options.listen) {
+        StopSignals stopSignals;
+        BroadcastListener listener(connection, options.keepAliveInterval);
+        QObject::connect(
+            &stopSignals, &StopSignals::stopRequested, &listener, &BroadcastListener::stop);
+        QObject::connect(&listener, &BroadcastListener::listening, &listener, [&connection] {
+            PrintNote(QStringLiteral("listening to the broadcasts of %1 (Ctrl+C ends)")
+                          .arg(connection.address()));
+        });
+        QObject::connect(&listener, &BroadcastListener::lineReceived, &listener, PrintLine);
+        QObject::connect(&listener, &BroadcastListener::finished, &listener, Finish);
+        listener.start();
+        return app.exec();
+    }
+
+    CommandSession session(connection, options.commands, options.answerTimeout);
+    QObject::connect(&session, &CommandSession::answerReceived, &session, PrintLine);
+    QObject::connect(&session, &CommandSession::finished, &session, Finish);
+    session.start();
+    return app.exec();
+}

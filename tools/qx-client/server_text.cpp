@@ -1,0 +1,22 @@
+#include "server_text.h"
+
+const QByteArray ServerText::RefusalText
+    = QByteArrayLiteral("Sorry, I could not accept your connection request");
+
+std::optional<QByteArray> ServerText::takeLine()
+{
+    const qsizetype end = m_pending.indexOf("\r\n");
+    if (end < 0)
+        return std::nullopt;
+    QByteArray line = m_pending.left(end);
+    m_pending.remove(0, end + 2);
+    return line;
+}
+
+bool ServerText::holdsRefusal(bool connectionClosed) const
+{
+    if (m_pending.startsWith(RefusalText))
+        return true;
+    // A close can cut the text short when the server resets the connection.
+    return connectionClosed && !m_pending.isEmpty() && RefusalText.startsWith(m_pending);
+}
