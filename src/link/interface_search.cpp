@@ -1,0 +1,146 @@
+#include "interface_search.h"
+
+#include "core/logging.h"
+#include "core/presentation.h"
+#include "core/server_state.h"
+#include "core/settings_store.h"
+#include "core/string_table.h"
+#include "link/serial_link.h"
+#include "link/stored_port.h"
+#include "link/transaction.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <utility>
+
+namespace {
+
+const QString StoredPortValue = QStringLiteral("LCP");
+
+} // namespace
+
+InterfaceSearch::InterfaceSearch(ServerState &state, SerialLink &link, Transaction &transaction,
+    const SettingsStore &settings, Presentation &presentation, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_link(link)
+    , m_transaction(transaction)
+    , m_settings(settings)
+    , m_presentation(presentation)
+{ }
+
+QByteArray InterfaceSearch::probeRequest()
+{
+    return QByteArray("\xF2\x02\x03\xF3", 4);
+}
+
+QByteArray InterfaceSearch::probeAnswer()
+{
+    return QByteArray("\x61\x82\xE3", 3);
+}
+
+void InterfaceSearch::InitInterface(Done done)
+{
+    if (isSearching()) {
+        qCWarning(lcLink) << "device search requested while one runs: refused";
+        schedule([done = std::move(done)] {
+            if (done)
+                done(NotFound);
+        });
+        return;
+    }
+    m_done = done ? std::move(done) : [](int) {};
+    if (m_state.ProgMode)
+        qCInfo(lcLink) << "searching the device (programming mode: a silent port costs up to"
+                       << Transaction::ProgModeAnswerLimitSeconds << "s)";
+    else
+        qCInfo(lcLink) << "searching the device";
+    schedule([this] { tryStoredPort(); });
+}
+
+void InterfaceSearch::tryStoredPort()
+{
+    const int stored = ParseStoredPort(
+        m_settings.ReadKeyValue(SettingsKey, StoredPortValue, QStringLiteral("0")).toText());
+    if (stored < 1 || !m_link.open(stored)) {
+        announcePort(1);
+        return;
+    }
+    // A failed probe leaves the port open: the next open closes it.
+    probe([this, stored](bool answered) {
+        if (answered)
+            reopenFound(stored);
+        else
+            announcePort(1);
+    });
+}
+
+void InterfaceSearch::announcePort(int number)
+{
+    if (number > LastPortNumber) {
+        m_link.close();
+        qCInfo(lcLink) << "device not found on ports" << FirstPortNumber << "to" << LastPortNumber;
+        finish(NotFound);
+        return;
+    }
+    m_presentation.showStatusCaption(LocalText(TextId::SearchingInterface).value_or(QString())
+        + QStringLiteral(" ... ") + QString::number(number));
+    schedule([this, number] { tryPort(number); });
+}
+
+void InterfaceSearch::tryPort(int number)
+{
+    QString error;
+    if (!m_link.open(number, &error)) {
+        // Most numbers name no device at all: one line each would flood the log.
+        qCDebug(lcLink).noquote() << "port" << number << "does not open:" << error;
+        announcePort(number + 1);
+        return;
+    }
+    probe([this, number](bool answered) {
+        m_link.close();
+        if (answered)
+            reopenFound(number);
+        else
+            announcePort(number + 1);
+    });
+}
+
+void InterfaceSearch::probe(std::function<void(bool answered)> next)
+{
+    QPointer<InterfaceSearch> self(this);
+    m_transaction.SendData(
+        probeRequest(), [self, next = std::move(next)](const QByteArray &answer) {
+            if (self)
+                next(answer == probeAnswer());
+        });
+}
+
+void InterfaceSearch::reopenFound(int number)
+{
+    m_link.close();
+    QString error;
+    if (!m_link.open(number, &error)) {
+        qCWarning(lcLink).noquote()
+            << "device found on port" << number << "but the port does not open again:" << error;
+        finish(NotFound);
+        return;
+    }
+    m_settings.WriteKeyValue(SettingsKey, StoredPortValue,
+        SettingValue::fromText(QString::number(number)), ValueTypeString);
+    qCInfo(lcLink).noquote() << "device found on port" << number << "(" + m_link.portPath() + ")";
+    finish(Found);
+}
+
+void InterfaceSearch::finish(int result)
+{
+    const Done done = std::exchange(m_done, nullptr);
+    done(result);
+}
+
+template <typename Step> void InterfaceSearch::schedule(Step step)
+{
+    // Every pending event runs before the next step: the server keeps serving
+    // while it searches.
+    QTimer::singleShot(0, this, std::move(step));
+}

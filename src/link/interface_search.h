@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <functional>
+
+class Presentation;
+class SerialLink;
+class SettingsStore;
+class Transaction;
+struct ServerState;
+
+// Finds the serial port of the device and leaves it open.
+//
+// The port stored as "LCP" is tried first, then the ports 1..30 in turn, each
+// announced on the status caption. A port counts only when the probe F2 02 03 F3
+// gets exactly 61 82 E3 back; a port that does not open costs no probe. Every
+// port tried is closed again; the one found is reopened and stored as "LCP".
+// Each step runs from the event loop (zero-delay single shots), so the server
+// keeps serving while it searches; `done` is always called from the event loop,
+// never from inside InitInterface.
+class InterfaceSearch : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Done = std::function<void(int result)>;
+
+    static constexpr int Found = 1;
+    static constexpr int NotFound = 0;
+
+    InterfaceSearch(ServerState &state, SerialLink &link, Transaction &transaction,
+        const SettingsStore &settings, Presentation &presentation, QObject *parent = nullptr);
+
+    // Searches and reports Found (the device's port is open) or NotFound (the
+    // port is closed, "LCP" unchanged). A call while a search runs is refused
+    // with NotFound; the running search goes on.
+    void InitInterface(Done done);
+    bool isSearching() const { return static_cast<bool>(m_done); }
+
+    static QByteArray probeRequest();
+    static QByteArray probeAnswer();
+
+private:
+    void tryStoredPort();
+    void announcePort(int number);
+    void tryPort(int number);
+    void probe(std::function<void(bool answered)> next);
+    void reopenFound(int number);
+    void finish(int result);
+    template <typename Step> void schedule(Step step);
+
+    ServerState &m_state;
+    SerialLink &m_link;
+    Transaction &m_transaction;
+    const SettingsStore &m_settings;
+    Presentation &m_presentation;
+    Done m_done; // the running search's caller; empty while no search runs
+};

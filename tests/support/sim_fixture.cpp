@@ -1,0 +1,45 @@
+#include "sim_fixture.h"
+
+#include "link/stored_port.h"
+
+#include <QFileInfo>
+
+SimFixture::SimFixture(int number)
+{
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
+        return;
+    }
+    for (int k = FirstPortNumber; k <= LastPortNumber; ++k)
+        detach(k);
+    m_device.setLinkPath(linkPath());
+    if (!m_device.plug()) {
+        m_error = m_device.errorString();
+        return;
+    }
+    if (number != 0)
+        attach(number);
+    m_ready = true;
+}
+
+void SimFixture::attach(int number)
+{
+    m_ports.setPath(number, linkPath());
+}
+
+void SimFixture::detach(int number)
+{
+    m_ports.setPath(number, filePath(QStringLiteral("missing-%1").arg(number)));
+}
+
+QString SimFixture::linkPath() const
+{
+    return filePath(QStringLiteral("device"));
+}
+
+QString SimFixture::filePath(const QString &name) const
+{
+    // The folder's own unique name goes into every file name: a serial port's
+    // lock file is named after the port's file name alone.
+    return m_dir.filePath(QFileInfo(m_dir.path()).fileName() + QLatin1Char('-') + name);
+}
