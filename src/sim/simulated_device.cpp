@@ -221,6 +221,7 @@ void SimulatedDevice::readMaster()
         return;
     }
     m_input.append(buffer, int(count));
+    m_bytesReceived += count;
     const qint64 readUs = nowUs();
     // A handler may unplug the device, which empties m_input and ends the loop.
     while (const std::optional<QByteArray> message = takeRequest(m_input)) {

@@ -69,6 +69,8 @@ public:
     // Every request message received so far (without FF FE), oldest first.
     const QList<QByteArray> &requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
+    // Bytes read from the server so far, garbage included.
+    qint64 bytesReceived() const { return m_bytesReceived; }
 
     // The probe and its answer.
     static QByteArray probeRequest();
@@ -115,6 +117,7 @@ private:
     QString m_error;
     QByteArray m_input; // bytes from the server not yet taken as requests
     QList<QByteArray> m_requests;
+    qint64 m_bytesReceived = 0;
     bool m_silent = false;
     bool m_linkMade = false; // the link at m_linkPath is ours to remove
     int m_answerDelayMs = 0;

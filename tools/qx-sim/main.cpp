@@ -35,7 +35,9 @@ Commands on standard input, one per line (hex may contain spaces):
   unplug          close the pty: the server's port sees a hang-up
   plug            open a new pty (the --link path follows it)
   quit            end the simulator (end of input, SIGINT and SIGTERM too)
-A bad command prints one line on standard error and the simulator goes on.)";
+A bad command prints one line on standard error and the simulator goes on.
+To run it in the background, give it an input that stays open, e.g.
+  sleep infinity | qx-sim --link /tmp/qx-usb &)";
 
 struct SimOptions
 {
