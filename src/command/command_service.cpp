@@ -134,7 +134,7 @@ void CommandService::QueueCommand(const QByteArray &line, int index)
 
 bool CommandService::sendAnswer(int slot, quint64 connection, const QByteArray &answerLine)
 {
-    if (!IsConnectionSlot(slot) || connection == 0 || !holds(slot, connection))
+    if (!IsConnectionSlot(slot) || connection == 0 || m_connections[slot].id != connection)
         return false;
     return writeTo(slot, answerLine, Reply::Answer);
 }
@@ -206,22 +206,20 @@ void CommandService::acceptConnection(QTcpSocket *socket)
     m_state.CmdLastTime[slot] = m_clock.seconds();
     m_state.CmdInpStr[slot].clear();
 
-    connect(socket, &QTcpSocket::readyRead, this, [this, slot, id] { readData(slot, id); });
-    connect(socket, &QTcpSocket::bytesWritten, this,
-        [this, slot, id](qint64 bytes) { countWritten(slot, id, bytes); });
+    // closeSlot() cuts these connections, so they only ever see the socket of their slot.
     // Errors alone change nothing: the disconnect that follows frees the slot.
-    connect(socket, &QTcpSocket::disconnected, this, [this, slot, id] {
-        if (holds(slot, id))
-            closeSlot(slot, CloseReason::PeerClosed);
-    });
+    connect(socket, &QTcpSocket::readyRead, this, [this, slot] { readData(slot); });
+    connect(socket, &QTcpSocket::bytesWritten, this,
+        [this, slot](qint64 bytes) { countWritten(slot, bytes); });
+    connect(socket, &QTcpSocket::disconnected, this,
+        [this, slot] { closeSlot(slot, CloseReason::PeerClosed); });
     qCInfo(lcConnections).noquote()
         << QStringLiteral("command slot %1: %2 accepted").arg(slot).arg(peer.toString());
 }
 
-void CommandService::readData(int slot, quint64 id)
+void CommandService::readData(int slot)
 {
-    if (!holds(slot, id))
-        return;
+    const quint64 id = m_connections[slot].id;
     const QByteArray data = m_connections[slot].socket->readAll();
     m_state.CmdLastTime[slot] = m_clock.seconds();
     QByteArray &buffer = m_state.CmdInpStr[slot];
@@ -231,7 +229,7 @@ void CommandService::readData(int slot, quint64 id)
     const LineIntake intake = TakeText(buffer, m_connections[slot].discarding, data);
     for (int i = 0; i < intake.overlongLines; ++i)
         writeTo(slot, ErrorAnswerLine(), Reply::Notice);
-    if (intake.lineComplete && holds(slot, id))
+    if (intake.lineComplete && m_connections[slot].id == id) // not closed as a slow reader
         QueueCommand(buffer, slot);
 }
 
@@ -239,10 +237,8 @@ void CommandService::readData(int slot, quint64 id)
 // system, the nearest a socket comes to reporting a completed send. Counting it against the
 // bytes queued tells when the answer to the pending line has left, even when several writes
 // are in flight.
-void CommandService::countWritten(int slot, quint64 id, qint64 bytes)
+void CommandService::countWritten(int slot, qint64 bytes)
 {
-    if (!holds(slot, id))
-        return;
     m_connections[slot].writtenBytes += bytes;
     endPendingIfWritten(slot);
 }
@@ -272,9 +268,4 @@ bool CommandService::writeTo(int slot, const QByteArray &bytes, Reply reply)
         endPendingIfWritten(slot);
     }
     return true;
-}
-
-bool CommandService::holds(int slot, quint64 id) const
-{
-    return m_connections[slot].id == id;
 }

@@ -71,19 +71,19 @@ private:
         qint64 answerEnd = 0; // queuedBytes at the end of the pending line's answer; 0: none
         bool discarding = false; // inside an overlong line: text up to its CR goes
     };
+    // An Answer ends the pending line once it has been written; a Notice does not.
     enum class Reply
     {
         Answer,
         Notice
-    }; // an Answer ends the pending line once it is written
+    };
 
     void acceptConnections();
     void acceptConnection(QTcpSocket *socket);
-    void readData(int slot, quint64 id);
-    void countWritten(int slot, quint64 id, qint64 bytes);
+    void readData(int slot);
+    void countWritten(int slot, qint64 bytes);
     void endPendingIfWritten(int slot);
     bool writeTo(int slot, const QByteArray &bytes, Reply reply);
-    bool holds(int slot, quint64 id) const;
 
     ServerState &m_state;
     const Clock &m_clock;
