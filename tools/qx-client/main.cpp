@@ -13,8 +13,14 @@
 
 namespace {
 
-void PrintLine(const QByteArray &line)
+void PrintLine(QByteArray line)
 {
+    // The line comes from the network: anything but printable ASCII shows as
+    // '?', so that no peer can send control sequences to the terminal.
+    for (char &c : line) {
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    }
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout); // a script or a pipe sees each line when it comes
