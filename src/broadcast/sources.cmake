@@ -1,1 +1,3 @@
-target_sources(qxcore PRIVATE)
+target_sources(qxcore PRIVATE
+    broadcast/broadcast_service.cpp broadcast/broadcast_service.h
+)
