@@ -3,5 +3,10 @@ add_library(qxapp STATIC)
 target_link_libraries(qxapp PUBLIC qxui)
 target_sources(qxapp PRIVATE
     app/options.cpp app/options.h
+    app/single_instance.cpp app/single_instance.h
+)
+# The settings steps of the start serve the window start-up in qxui as well.
+target_sources(qxui PRIVATE
+    app/startup_steps.cpp app/startup_steps.h
 )
 target_sources(qx-server PRIVATE app/main.cpp)
