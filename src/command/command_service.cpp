@@ -120,9 +120,10 @@ void CommandService::QueueCommand(const QByteArray &line, int index)
             writeTo(index, ErrorAnswerLine(), Reply::Answer);
         return;
     }
-    // A full ring refuses the entry rather than overwrite a waiting one. It cannot fill from the
-    // clients alone (one line per connection), so this is a guard: the line is answered as the
-    // device answers a command it could not take.
+    // A full ring refuses the entry rather than overwrite a waiting one. One line per connection
+    // keeps it short in operation, but entries of closed connections wait for the worker, so
+    // clients that reconnect while the device is slow can fill it. The line is then answered as
+    // the device answers a command it could not take.
     if (!m_state.Ring.put({ *command, index, connectionId(index) })) {
         qCWarning(lcConnections) << "command ring full; command from slot" << index << "dropped";
         if (answerable)

@@ -69,16 +69,12 @@ void TestCommandService::cleanup()
 
 int TestCommandService::connectClient(TcpClient &client)
 {
-    const ServerState before = m_state;
-    if (!client.connectTo(m_service->serverPort()))
+    const SlotFlags before = m_state.CmdInUse;
+    if (!client.connectTo(m_service->serverPort())
+        || !QTest::qWaitFor([&] { return m_state.CmdInUse != before; }))
         return 0;
-    if (!QTest::qWaitFor([&] { return m_state.CmdInUse != before.CmdInUse; }))
-        return 0;
-    for (int slot = 1; slot < SlotCount; ++slot) {
-        if (m_state.CmdInUse[slot] != before.CmdInUse[slot])
-            return slot;
-    }
-    return 0;
+    const auto changed = std::mismatch(before.begin(), before.end(), m_state.CmdInUse.begin());
+    return int(changed.first - before.begin());
 }
 
 int TestCommandService::slotsInUse() const
