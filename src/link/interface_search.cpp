@@ -55,7 +55,16 @@ void InterfaceSearch::InitInterface(Done done)
                        << Transaction::ProgModeAnswerLimitSeconds << "s)";
     else
         qCInfo(lcLink) << "searching the device";
+    takeOverPort();
     schedule([this] { tryStoredPort(); });
+}
+
+void InterfaceSearch::takeOverPort()
+{
+    if (!m_transaction.isOpen())
+        return;
+    qCInfo(lcLink) << "the device search takes the port over from an open transaction";
+    m_transaction.abort();
 }
 
 void InterfaceSearch::tryStoredPort()
@@ -108,6 +117,7 @@ void InterfaceSearch::tryPort(int number)
 
 void InterfaceSearch::probe(std::function<void(bool answered)> next)
 {
+    takeOverPort();
     QPointer<InterfaceSearch> self(this);
     m_transaction.SendData(
         probeRequest(), [self, next = std::move(next)](const QByteArray &answer) {

@@ -33,8 +33,9 @@ public:
         const SettingsStore &settings, Presentation &presentation, QObject *parent = nullptr);
 
     // Searches and reports Found (the device's port is open) or NotFound (the
-    // port is closed, "LCP" unchanged). A call while a search runs is refused
-    // with NotFound; the running search goes on.
+    // port is closed, "LCP" unchanged). The search takes the port over: a
+    // transaction still open ends at once with TimeoutAnswer. A call while a
+    // search runs is refused with NotFound; the running search goes on.
     void InitInterface(Done done);
     bool isSearching() const { return static_cast<bool>(m_done); }
 
@@ -42,6 +43,7 @@ public:
     static QByteArray probeAnswer();
 
 private:
+    void takeOverPort();
     void tryStoredPort();
     void announcePort(int number);
     void tryPort(int number);

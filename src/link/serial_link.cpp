@@ -5,6 +5,10 @@
 #include "link/port_map.h"
 #include "link/receive_buffer.h"
 
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -23,7 +27,18 @@ SerialLink::SerialLink(ServerState &state, const PortMap &ports, QObject *parent
 bool SerialLink::open(int number, QString *error)
 {
     close();
-    m_port->setPortName(m_ports.path(number));
+    const QString path = m_ports.path(number);
+#ifndef Q_OS_WIN
+    // Most numbers name no device at all, and a search tries all of them
+    // again and again while the device is away. Asking the file system first
+    // spares those the port's lock file, which every open writes and syncs.
+    if (!QFileInfo::exists(path)) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(ENOENT));
+        return false;
+    }
+#endif
+    m_port->setPortName(path);
     m_port->setBaudRate(BaudRate);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::NoParity);

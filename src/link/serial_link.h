@@ -21,7 +21,8 @@ public:
     SerialLink(ServerState &state, const PortMap &ports, QObject *parent = nullptr);
 
     // Closes the port first, then opens port `number` at 57600 8N1 with no flow
-    // control and DTR on. False with the system's error text when it does not open.
+    // control and DTR on. False with the system's error text when it does not
+    // open; a path that does not exist fails before the port is touched.
     bool open(int number, QString *error = nullptr);
     void close();
     bool isOpen() const;

@@ -2,8 +2,6 @@
 
 #include "link/stored_port.h"
 
-#include <QFileInfo>
-
 SimFixture::SimFixture(int number)
 {
     if (!m_dir.isValid()) {
@@ -39,7 +37,5 @@ QString SimFixture::linkPath() const
 
 QString SimFixture::filePath(const QString &name) const
 {
-    // The folder's own unique name goes into every file name: a serial port's
-    // lock file is named after the port's file name alone.
-    return m_dir.filePath(QFileInfo(m_dir.path()).fileName() + QLatin1Char('-') + name);
+    return m_dir.filePath(name);
 }

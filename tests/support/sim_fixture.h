@@ -10,8 +10,8 @@
 // port map for it: the chosen number names the device's link, every other
 // number of 1..30 a path in the same folder that does not exist. A test thus
 // never touches the machine's own serial ports, and a search over the other
-// numbers fails fast. Names in the folder are unique per fixture, so that the
-// serial port lock files of tests that run side by side never meet.
+// numbers fails fast. Each fixture has a folder of its own, so tests that run
+// side by side never share a port (nor its lock file).
 class SimFixture
 {
 public:
