@@ -56,7 +56,9 @@ void DropStaleAnswers(QByteArray &buffer)
         if (next >= 0)
             end = qMin(end, next);
         buffer.remove(start, end - start);
-        start = Find(buffer, AnswerStart, start);
+        // An FF just before the removed bytes and an FE just after them now
+        // stand side by side: that is a stale answer start too.
+        start = Find(buffer, AnswerStart, qMax<qsizetype>(0, start - 1));
     }
 }
 
