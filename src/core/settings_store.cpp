@@ -51,7 +51,10 @@ QString SettingsStore::defaultPath()
 
 int FetchValue(QSettings &key, const QString &valueName, SettingValue &value)
 {
-    if (key.status() != QSettings::NoError)
+    // An access error only says that the file could not be read (then it holds
+    // no values) or that the restore after a failed write could not be flushed
+    // yet; what is read is still the stored state, so only a broken file counts.
+    if (key.status() == QSettings::FormatError)
         return StoreAccessDenied;
     if (!key.contains(valueName))
         return StoreNotFound;
