@@ -1,19 +1,148 @@
-#include "options.h"
+#include "app/console_presenter.h"
+#include "app/headless.h"
+#include "app/logging_setup.h"
+#include "app/options.h"
+#include "app/single_instance.h"
+#include "app/unix_signals.h"
+#include "core/clock.h"
+#include "core/logging.h"
+#include "core/settings_store.h"
+#include "server/server.h"
+#include "sim/simulated_device.h"
+#include "ui/mainform.h"
+#include "ui/startform.h"
+#include "ui/startup.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <memory>
 
-int main(int argc, char *argv[])
+namespace {
+
+bool DisplayAvailable()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
+QStringList Arguments(int argc, char *argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const ParsedOptions parsed = ParseOptions(arguments);
+    return arguments;
+}
+
+// The simulated device of --simulate, attached as port 1 through a link that
+// follows it when it is unplugged and plugged in again.
+struct Simulation
+{
+    QTemporaryDir folder;
+    SimulatedDevice device;
+};
+
+std::unique_ptr<Simulation> AttachSimulation(PortMap &ports)
+{
+    auto simulation = std::make_unique<Simulation>();
+    if (!simulation->folder.isValid()) {
+        std::fputs("qx-server: cannot create a folder for the simulated device\n", stderr);
+        return nullptr;
+    }
+    simulation->device.setLinkPath(simulation->folder.filePath(QStringLiteral("qx-usb")));
+    if (!simulation->device.plug()) {
+        std::fprintf(stderr, "qx-server: cannot create the simulated device: %s\n",
+            qPrintable(simulation->device.errorString()));
+        return nullptr;
+    }
+    ports.setPath(1, simulation->device.linkPath());
+    qCInfo(lcServer).noquote() << QStringLiteral("Simulated QX-USB device on port 1 (%1)")
+                                      .arg(simulation->device.slavePath());
+    return simulation;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const ParsedOptions parsed = ParseOptions(Arguments(argc, argv));
     if (parsed.exitNow) {
-        std::fputs(parsed.output.toLocal8Bit().constData(),
-                   parsed.exitStatus == 0 ? stdout : stderr);
+        std::fputs(qPrintable(parsed.output), parsed.exitStatus == 0 ? stdout : stderr);
         return parsed.exitStatus;
     }
-    std::fputs("qx-server: the server itself is not available in this build yet\n", stderr);
-    return 1;
+    const Options &options = parsed.options;
+
+    bool headless = options.headless;
+    if (!headless && !DisplayAvailable()) {
+        std::fputs("qx-server: no display available, running headless\n", stderr);
+        headless = true;
+    }
+    std::unique_ptr<QCoreApplication> app;
+    if (headless)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qx-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
+    SetUpLogging(options.verbose);
+
+    const QString settingsPath = options.settingsFile.isEmpty()
+        ? SettingsStore::defaultPath()
+        : QFileInfo(options.settingsFile).absoluteFilePath();
+    // One instance per settings store; checked before any window appears, so
+    // a second start ends without a trace.
+    SingleInstance instance(settingsPath);
+    if (!instance.tryLock()) {
+        if (headless)
+            std::fprintf(stderr, "qx-server: already running with the settings %s\n",
+                qPrintable(settingsPath));
+        return 0;
+    }
+
+    const SettingsStore settings(settingsPath);
+    const MonotonicClock clock;
+    ServerConfig config;
+    config.listen = { options.listenAddress, options.commandPort, options.broadcastPort };
+    config.ports = options.ports;
+    std::unique_ptr<Simulation> simulation;
+    if (options.simulate) {
+        simulation = AttachSimulation(config.ports);
+        if (!simulation)
+            return 1;
+    }
+
+    UnixSignals signalHandler;
+    QObject::connect(&signalHandler, &UnixSignals::terminationRequested, app.get(), [](int number) {
+        qCInfo(lcServer) << "Ending on signal" << number;
+        QCoreApplication::exit(0);
+    });
+
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    if (headless) {
+        qCInfo(lcServer).noquote()
+            << QStringLiteral("qx-server %1: command service on port %2, broadcast service on port "
+                              "%3, settings %4")
+                   .arg(QStringLiteral(QX_VERSION))
+                   .arg(options.commandPort)
+                   .arg(options.broadcastPort)
+                   .arg(settingsPath);
+        ConsolePresenter presenter;
+        Server server(config, settings, clock, presenter);
+        StartHeadless(server, settings, applicationDir);
+        return app->exec();
+    }
+
+    Mainform window(settings);
+    Startform splash;
+    Server server(config, settings, clock, window);
+    window.setServerControl(&server);
+    Startup startup(window, splash, server, settings, clock, applicationDir);
+    startup.run();
+    return app->exec();
 }

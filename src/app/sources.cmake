@@ -2,8 +2,12 @@
 add_library(qxapp STATIC)
 target_link_libraries(qxapp PUBLIC qxui)
 target_sources(qxapp PRIVATE
+    app/console_presenter.cpp app/console_presenter.h
+    app/headless.cpp app/headless.h
+    app/logging_setup.cpp app/logging_setup.h
     app/options.cpp app/options.h
     app/single_instance.cpp app/single_instance.h
+    app/unix_signals.cpp app/unix_signals.h
 )
 # The settings steps of the start serve the window start-up in qxui as well.
 target_sources(qxui PRIVATE

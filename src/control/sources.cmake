@@ -1,1 +1,4 @@
-target_sources(qxcore PRIVATE)
+target_sources(qxcore PRIVATE
+    control/start_stop.cpp control/start_stop.h
+    control/status_looks.cpp control/status_looks.h
+)

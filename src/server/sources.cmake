@@ -1,1 +1,3 @@
-target_sources(qxcore PRIVATE)
+target_sources(qxcore PRIVATE
+    server/server.cpp server/server.h
+)

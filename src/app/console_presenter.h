@@ -1,0 +1,24 @@
+#pragma once
+
+#include "core/presentation.h"
+
+// The presentation of the headless mode: every change of the status and
+// every message becomes one log line on standard error. The device search's
+// per-port captions are logged at debug level only, since a server that keeps
+// searching would repeat them all the time.
+class ConsolePresenter : public Presentation
+{
+public:
+    void showStatus(const StatusLook &look) override;
+    void showStatusCaption(const QString &caption) override;
+    void showCounts(int commandConnections, int broadcastConnections) override;
+    void showButtons(bool, bool) override { }
+    // Logs the message and counts it as closed at once.
+    void showMessage(
+        const QString &title, const QString &text, std::function<void()> closed) override;
+
+private:
+    QString m_lastStatus;
+    int m_commandConnections = 0;
+    int m_broadcastConnections = 0;
+};

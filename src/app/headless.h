@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+class Server;
+class SettingsStore;
+
+// The start-up of the headless mode: the program folder and the language are
+// taken as the window would, then the server starts at once. When no device
+// answers it keeps searching, as after a lost device, until one does.
+void StartHeadless(
+    Server &server, const SettingsStore &settings, const QString &applicationDirPath);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGINT and SIGTERM into a Qt signal on the event thread (through a
+// socket pair, the one thing a signal handler may safely write to).
+class UnixSignals : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit UnixSignals(QObject *parent = nullptr);
+    ~UnixSignals() override;
+
+Q_SIGNALS:
+    void terminationRequested(int signalNumber);
+
+private:
+    void readSignal();
+
+    QSocketNotifier *m_notifier = nullptr;
+};

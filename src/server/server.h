@@ -1,0 +1,82 @@
+#pragma once
+
+#include "broadcast/broadcast_service.h"
+#include "broadcast/housekeeping.h"
+#include "command/command_service.h"
+#include "command/queue_worker.h"
+#include "control/start_stop.h"
+#include "core/server_control.h"
+#include "core/server_state.h"
+#include "link/interface_search.h"
+#include "link/port_map.h"
+#include "link/serial_link.h"
+#include "link/transaction.h"
+
+#include <QObject>
+#include <QTimer>
+
+class Clock;
+class Presentation;
+class SettingsStore;
+
+struct ServerConfig
+{
+    ListenConfig listen;
+    PortMap ports;
+};
+
+// The server: owns the shared state, the serial link, both services and the
+// two 25 ms timers, and wires them together. Everything runs on one thread.
+//
+//   Timer1 (25 ms) -> Housekeeping::Timer1_Timer: idle rule, counts, leaving
+//                     programming mode, broadcast cut
+//   Timer2 (25 ms) -> QueueWorker::Timer2_Timer: restart when the device is
+//                     lost, one command per step, answer to its client
+//   serial bytes   -> InpStr; the open transaction looks for its answer, and
+//                     without one the broadcast cut runs at once
+//   command queued -> the worker step runs at once when the worker is idle
+//
+// Rules that MUST hold: one transaction at a time; T2InUse held from taking a
+// command until its answer is out; nothing cut from InpStr while WaitAnswer;
+// an answer only ever reaches the connection that sent its command.
+class Server : public QObject, public ServerControl
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds TickInterval { 25 };
+
+    Server(const ServerConfig &config, const SettingsStore &settings, const Clock &clock,
+        Presentation &presentation, QObject *parent = nullptr);
+    ~Server() override;
+
+    void MSStartServer_Click(std::function<void()> done = {}) override;
+    void MSStopServer_Click() override;
+    bool isRunning() const override { return m_state.GlobalIFFound; }
+    QHostAddress ownAddress() const override;
+    void RestartServer(std::function<void()> done = {});
+
+    // A failed start leaves the server searching, as after a lost device,
+    // until the device answers (the headless mode never gives up).
+    void keepSearching() { m_state.GlobalIFFound = true; }
+
+    ServerState &state() { return m_state; }
+    const ServerState &state() const { return m_state; }
+    SerialLink &serialLink() { return m_link; }
+    CommandService &commandService() { return m_commands; }
+    BroadcastService &broadcastService() { return m_broadcasts; }
+    Transaction &transaction() { return m_transaction; }
+
+private:
+    ServerState m_state;
+    SerialLink m_link;
+    Transaction m_transaction;
+    InterfaceSearch m_search;
+    CommandService m_commands;
+    BroadcastService m_broadcasts;
+    StartStop m_startStop;
+    QueueWorker m_worker;
+    Housekeeping m_housekeeping;
+    QTimer m_timer1;
+    QTimer m_timer2;
+};
