@@ -97,7 +97,7 @@ void BroadcastService::acceptConnections()
 void BroadcastService::acceptConnection(QTcpSocket *socket)
 {
     ConnectionSocket::prepare(socket, this);
-    const QHostAddress peer = socket->peerAddress();
+    const QHostAddress peer = ConnectionSocket::clientAddress(socket);
     // The notice goes out before a refusal too: a refused client learns why the device is busy.
     const QByteArray notice
         = m_state.ProgMode ? HexLine(ProgModeNotice()).repeated(2) : QByteArray();

@@ -186,7 +186,7 @@ void CommandService::acceptConnections()
 void CommandService::acceptConnection(QTcpSocket *socket)
 {
     ConnectionSocket::prepare(socket, this);
-    const QHostAddress peer = socket->peerAddress();
+    const QHostAddress peer = ConnectionSocket::clientAddress(socket);
     const int slot = FindFreeSlot(m_state.CmdInUse, m_state.MaxConn);
     if (slot > m_state.MaxConn || m_state.ProgMode) {
         qCInfo(lcConnections).noquote()

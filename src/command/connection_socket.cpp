@@ -47,4 +47,12 @@ void refuse(QTcpSocket *socket, QObject *owner)
     close(socket, owner, false);
 }
 
+QHostAddress clientAddress(const QTcpSocket *socket)
+{
+    const QHostAddress peer = socket->peerAddress();
+    bool mapped = false;
+    const quint32 ipv4 = peer.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(ipv4) : peer;
+}
+
 } // namespace ConnectionSocket

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <chrono>
 
 class QObject;
@@ -20,6 +21,10 @@ QByteArray RefusalText();
 // Takes ownership of the socket and switches Nagle's algorithm off: the lines are short, and
 // without TCP_NODELAY a line can wait ~40 ms for the client's delayed acknowledgement.
 void prepare(QTcpSocket *socket, QObject *owner);
+
+// The client's address as people write it: an IPv4 client of a dual-stack listener shows as
+// 192.0.2.7, not ::ffff:192.0.2.7.
+QHostAddress clientAddress(const QTcpSocket *socket);
 
 // Queues the bytes for sending; false when the connection is no longer open or the write fails.
 bool write(QTcpSocket *socket, const QByteArray &bytes);
