@@ -45,7 +45,6 @@ void StartStop::MSStartServer_Click(std::function<void()> done)
             return;
         }
         const QString text = LocalText(TextId::NoInterface).value_or(QString());
-        qCWarning(lcServer).noquote() << text;
         m_parts.presentation.showMessage(MessageTitle, text, [this, done] {
             showStopped();
             if (done)

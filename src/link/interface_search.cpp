@@ -9,6 +9,7 @@
 #include "link/stored_port.h"
 #include "link/transaction.h"
 
+#include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
 #include <utility>
@@ -54,7 +55,7 @@ void InterfaceSearch::InitInterface(Done done)
         qCInfo(lcLink) << "searching the device (programming mode: a silent port costs up to"
                        << Transaction::ProgModeAnswerLimitSeconds << "s)";
     else
-        qCInfo(lcLink) << "searching the device";
+        qCDebug(lcLink) << "searching the device";
     takeOverPort();
     schedule([this] { tryStoredPort(); });
 }
@@ -88,7 +89,11 @@ void InterfaceSearch::announcePort(int number)
 {
     if (number > LastPortNumber) {
         m_link.close();
-        qCInfo(lcLink) << "device not found on ports" << FirstPortNumber << "to" << LastPortNumber;
+        // A server that keeps searching says so once, not after every search.
+        if (!m_lastSearchFailed)
+            qCInfo(lcLink) << "device not found on ports" << FirstPortNumber << "to"
+                           << LastPortNumber;
+        m_lastSearchFailed = true;
         finish(NotFound);
         return;
     }
@@ -101,8 +106,7 @@ void InterfaceSearch::tryPort(int number)
 {
     QString error;
     if (!m_link.open(number, &error)) {
-        // Most numbers name no device at all: one line each would flood the log.
-        qCDebug(lcLink).noquote() << "port" << number << "does not open:" << error;
+        reportOpenFailure(number, error);
         announcePort(number + 1);
         return;
     }
@@ -138,6 +142,8 @@ void InterfaceSearch::reopenFound(int number)
     }
     m_settings.WriteKeyValue(SettingsKey, StoredPortValue,
         SettingValue::fromText(QString::number(number)), ValueTypeString);
+    m_lastSearchFailed = false;
+    m_openFailures.clear();
     qCInfo(lcLink).noquote() << "device found on port" << number << "(" + m_link.portPath() + ")";
     finish(Found);
 }
@@ -153,4 +159,22 @@ template <typename Step> void InterfaceSearch::schedule(Step step)
     // Every pending event runs before the next step: the server keeps serving
     // while it searches.
     QTimer::singleShot(0, this, std::move(step));
+}
+
+void InterfaceSearch::reportOpenFailure(int number, const QString &error)
+{
+    // Most numbers name no device at all: those stay quiet. A port that exists
+    // but does not open (no permission, in use) is what a user needs to see,
+    // once for each new reason rather than on every search.
+    if (!QFileInfo::exists(m_link.pathOf(number))) {
+        qCDebug(lcLink).noquote() << "port" << number << "does not open:" << error;
+        return;
+    }
+    QString &reported = m_openFailures[number];
+    if (reported == error)
+        return;
+    reported = error;
+    qCWarning(lcLink).noquote() << QStringLiteral("port %1 (%2) does not open: %3")
+                                       .arg(number)
+                                       .arg(m_link.pathOf(number), error);
 }

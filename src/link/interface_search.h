@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
+#include <QString>
 #include <functional>
 
 class Presentation;
@@ -50,6 +52,7 @@ private:
     void probe(std::function<void(bool answered)> next);
     void reopenFound(int number);
     void finish(int result);
+    void reportOpenFailure(int number, const QString &error);
     template <typename Step> void schedule(Step step);
 
     ServerState &m_state;
@@ -57,5 +60,7 @@ private:
     Transaction &m_transaction;
     const SettingsStore &m_settings;
     Presentation &m_presentation;
+    QHash<int, QString> m_openFailures; // last reported reason per existing port that did not open
+    bool m_lastSearchFailed = false; // the previous search found nothing (logged once)
     Done m_done; // the running search's caller; empty while no search runs
 };

@@ -158,3 +158,8 @@ void SerialLink::requestLowLatency()
     }
 #endif
 }
+
+QString SerialLink::pathOf(int number) const
+{
+    return m_ports.path(number);
+}

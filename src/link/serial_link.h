@@ -30,6 +30,8 @@ public:
     int portNumber() const { return m_number; }
     // The device path of the number last opened.
     QString portPath() const;
+    // The device path that port number `number` names.
+    QString pathOf(int number) const;
 
     // One write; a failure is ignored (a transaction then runs into its time-out).
     void write(const QByteArray &bytes);
