@@ -20,7 +20,7 @@ install(FILES ${QX_PACKAGING_DIR}/qx-server.sysusers
 # The udev rule is a sample: it needs the adapter's own idVendor/idProduct
 # before it may go into /etc/udev/rules.d.
 install(FILES ${QX_PACKAGING_DIR}/99-qx-usb.rules DESTINATION share/doc/qx-server/examples)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/README-user.md
+install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/README.md
     DESTINATION share/doc/qx-server)
 
 # The unit and its environment file name absolute paths, which depend on the
