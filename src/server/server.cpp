@@ -7,14 +7,15 @@
 Server::Server(const ServerConfig &config, const SettingsStore &settings, const Clock &clock,
     Presentation &presentation, QObject *parent)
     : QObject(parent)
-    , m_link(m_state, config.ports)
+    , m_config(config)
+    , m_link(m_state, m_config.ports)
     , m_transaction(m_state, m_link, clock)
     , m_search(m_state, m_link, m_transaction, settings, presentation)
     , m_commands(m_state, clock)
     , m_broadcasts(m_state, clock)
     , m_startStop(
           { m_state, m_link, m_transaction, m_search, m_commands, m_broadcasts, presentation },
-          config.listen)
+          m_config.listen)
     , m_worker(
           { m_state, m_link, m_transaction, m_commands, m_broadcasts },
           [this](std::function<void()> done) { RestartServer(std::move(done)); },

@@ -68,6 +68,9 @@ public:
     Transaction &transaction() { return m_transaction; }
 
 private:
+    // A copy: the serial link keeps a reference to the port map, and the
+    // caller's config need not outlive the server.
+    const ServerConfig m_config;
     ServerState m_state;
     SerialLink m_link;
     Transaction m_transaction;
