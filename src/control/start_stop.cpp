@@ -26,6 +26,7 @@ StartStop::StartStop(const Parts &parts, const ListenConfig &listen, QObject *pa
 
 void StartStop::MSStartServer_Click(std::function<void()> done)
 {
+    m_runWanted = true;
     if (m_parts.search.isSearching()) {
         // A restart is searching already; its outcome decides the state.
         qCInfo(lcServer) << "A device search is running already";
@@ -38,6 +39,12 @@ void StartStop::MSStartServer_Click(std::function<void()> done)
     if (m_parts.transaction.isOpen())
         m_parts.transaction.abort();
     m_parts.search.InitInterface([this, done](int result) {
+        if (!m_runWanted) {
+            dropFoundPort();
+            if (done)
+                done();
+            return;
+        }
         if (result == 1) {
             openServices();
             if (done)
@@ -64,7 +71,9 @@ void StartStop::RestartServer(std::function<void()> done)
     if (m_parts.transaction.isOpen())
         m_parts.transaction.abort();
     m_parts.search.InitInterface([this, done](int result) {
-        if (result == 1)
+        if (!m_runWanted)
+            dropFoundPort();
+        else if (result == 1)
             openServices();
         if (done)
             done();
@@ -73,6 +82,7 @@ void StartStop::RestartServer(std::function<void()> done)
 
 void StartStop::MSStopServer_Click()
 {
+    m_runWanted = false;
     m_parts.commands.closeListener();
     m_parts.broadcasts.closeListener();
     showStopped();
@@ -100,6 +110,14 @@ void StartStop::openServices()
                    .arg(error);
     showRunning();
     m_parts.state.GlobalIFFound = true;
+}
+
+void StartStop::dropFoundPort()
+{
+    // The stop has shown the stopped state already; the port the search may
+    // have left open goes as the stop's own close would have taken it.
+    qCInfo(lcServer) << "The server was stopped during the device search: it stays stopped";
+    m_parts.link.close();
 }
 
 void StartStop::showRunning()

@@ -52,9 +52,14 @@ public:
 
 private:
     void openServices();
+    void dropFoundPort();
     void showRunning();
     void showStopped();
 
     Parts m_parts;
     ListenConfig m_listen;
+    // The user's last word, start (true) or stop (false). The search runs from
+    // the event loop, so a stop can come while it runs; its outcome then opens
+    // nothing, and the server stays stopped.
+    bool m_runWanted = false;
 };
