@@ -1,0 +1,113 @@
+#include "server_rig.h"
+
+#include "support/tcp_client.h"
+
+#include <QTest>
+#include <algorithm>
+
+namespace {
+
+int CountInUse(const SlotFlags &flags)
+{
+    return int(std::count(flags.begin(), flags.end(), 1));
+}
+
+// Connects and returns the slot that turned from free to in use (0: none).
+int ConnectInto(TcpClient &client, quint16 port, const SlotFlags &flags)
+{
+    const SlotFlags before = flags;
+    if (!client.connectTo(port)
+        || !QTest::qWaitFor([&] { return flags != before; }, ServerRig::WaitMs))
+        return 0;
+    for (int slot = 1; slot < SlotCount; ++slot) {
+        if (before[slot] == 0 && flags[slot] == 1)
+            return slot;
+    }
+    return 0;
+}
+
+} // namespace
+
+ServerRig::ServerRig(int deviceNumber)
+    : sim(deviceNumber)
+    , settings(sim.filePath(QStringLiteral("settings.ini")))
+    , server(configFor(sim), settings, clock, presentation)
+{ }
+
+ServerConfig ServerRig::configFor(const SimFixture &fixture)
+{
+    ServerConfig config;
+    config.listen = { QHostAddress::LocalHost, 0, 0 };
+    config.ports = fixture.ports();
+    return config;
+}
+
+void ServerRig::beginStart()
+{
+    m_startEnded = false;
+    server.MSStartServer_Click([this] { m_startEnded = true; });
+}
+
+bool ServerRig::start()
+{
+    beginStart();
+    return QTest::qWaitFor([this] { return m_startEnded; }, WaitMs) && server.isRunning();
+}
+
+quint16 ServerRig::commandPort()
+{
+    return server.commandService().serverPort();
+}
+
+quint16 ServerRig::broadcastPort()
+{
+    return server.broadcastService().serverPort();
+}
+
+int ServerRig::connectCommandClient(TcpClient &client)
+{
+    return ConnectInto(client, commandPort(), server.state().CmdInUse);
+}
+
+int ServerRig::connectBroadcastClient(TcpClient &client)
+{
+    return ConnectInto(client, broadcastPort(), server.state().BcInUse);
+}
+
+int ServerRig::commandSlotsInUse() const
+{
+    return CountInUse(server.state().CmdInUse);
+}
+
+int ServerRig::broadcastSlotsInUse() const
+{
+    return CountInUse(server.state().BcInUse);
+}
+
+bool ServerRig::sendCommand(TcpClient &client, int slot, const QByteArray &line)
+{
+    client.send(line);
+    return QTest::qWaitFor([&] { return server.state().CmdInpStr[slot].contains('\r'); }, WaitMs);
+}
+
+bool ServerRig::waitForRequests(int count)
+{
+    return QTest::qWaitFor([&] { return device().requests().size() >= count; }, WaitMs);
+}
+
+bool ServerRig::waitForTicks(int ticks)
+{
+    const int target = presentation.countUpdates + ticks;
+    return QTest::qWaitFor([&] { return presentation.countUpdates >= target; }, WaitMs);
+}
+
+bool ServerRig::passSerialByte()
+{
+    const ServerState &state = server.state();
+    const qsizetype before = state.InpStr.size();
+    device().sendRaw(QByteArray(1, '\0'));
+    // Nothing is cut while the transaction waits, so the byte shows in InpStr;
+    // a transaction that ends on it has looked at the clock as well.
+    return QTest::qWaitFor(
+        [&] { return state.InpStr.size() > before || !state.WaitAnswer; }, WaitMs);
+}
