@@ -1,0 +1,247 @@
+#include "core/settings_store.h"
+#include "support/tcp_client.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int StartTimeoutMs = 20000;
+constexpr int EndTimeoutMs = 10000;
+
+// Two TCP ports that were free a moment ago (never the defaults of the program).
+struct FreePorts
+{
+    quint16 command = 0;
+    quint16 broadcast = 0;
+};
+
+FreePorts PickFreePorts()
+{
+    QTcpServer first, second;
+    if (!first.listen(QHostAddress::LocalHost, 0) || !second.listen(QHostAddress::LocalHost, 0))
+        return {};
+    return { first.serverPort(), second.serverPort() };
+}
+
+// One qx-server process with its standard error collected.
+class ServerProcess
+{
+public:
+    explicit ServerProcess(const QStringList &arguments,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(environment);
+        QObject::connect(&m_process, &QProcess::readyReadStandardError,
+            [this] { m_stderr += QString::fromUtf8(m_process.readAllStandardError()); });
+        m_process.start(QStringLiteral(QX_SERVER_PROGRAM), arguments);
+    }
+    ~ServerProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(EndTimeoutMs);
+        }
+    }
+
+    QProcess &process() { return m_process; }
+    QString standardError()
+    {
+        m_stderr += QString::fromUtf8(m_process.readAllStandardError());
+        return m_stderr;
+    }
+    bool waitForError(const QString &text, int timeoutMs = StartTimeoutMs)
+    {
+        return QTest::qWaitFor([&] { return m_stderr.contains(text); }, timeoutMs);
+    }
+    // Waits for the end; false when the process is still running.
+    bool waitForEnd(int timeoutMs = EndTimeoutMs)
+    {
+        return m_process.state() == QProcess::NotRunning
+            || QTest::qWaitFor(
+                [&] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
+    }
+
+private:
+    QProcess m_process;
+    QString m_stderr;
+};
+
+} // namespace
+
+// The program as its users run it: qx-server --headless --simulate on free ports.
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void servesAndEndsOnSigterm_data();
+    void servesAndEndsOnSigterm();
+    void secondInstanceEndsAtOnce();
+    void rejectsBadOptions_data();
+    void rejectsBadOptions();
+
+private:
+    QStringList serverArguments(const FreePorts &ports, bool headless = true) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_settingsPath;
+};
+
+void TestHeadless::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_settingsPath = m_dir->filePath(QStringLiteral("settings.ini"));
+}
+
+QStringList TestHeadless::serverArguments(const FreePorts &ports, bool headless) const
+{
+    QStringList arguments = { QStringLiteral("--simulate"), QStringLiteral("--settings"),
+        m_settingsPath, QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+        QStringLiteral("--command-port"), QString::number(ports.command),
+        QStringLiteral("--broadcast-port"), QString::number(ports.broadcast) };
+    if (headless)
+        arguments.prepend(QStringLiteral("--headless"));
+    return arguments;
+}
+
+void TestHeadless::servesAndEndsOnSigterm_data()
+{
+    QTest::addColumn<bool>("headlessOption"); // else: no display, and the program says so
+    QTest::addColumn<int>("storedLanguage"); // "Lang"; 0: none stored
+    QTest::addColumn<QString>("runningLine");
+    QTest::newRow("German without a stored language")
+        << true << 0 << QStringLiteral("Server läuft ....");
+    QTest::newRow("English from the stored language")
+        << true << 100 << QStringLiteral("Server is running ....");
+    QTest::newRow("no display and no --headless")
+        << false << 0 << QStringLiteral("Server läuft ....");
+}
+
+void TestHeadless::servesAndEndsOnSigterm()
+{
+    QFETCH(bool, headlessOption);
+    QFETCH(int, storedLanguage);
+    QFETCH(QString, runningLine);
+    const SettingsStore settings(m_settingsPath);
+    if (storedLanguage != 0)
+        QCOMPARE(settings.WriteKeyValue(QString::fromLatin1(SettingsKey), QStringLiteral("Lang"),
+                     SettingValue::fromNumber(storedLanguage), ValueTypeNumber),
+            StoreSuccess);
+    const FreePorts ports = PickFreePorts();
+    QVERIFY(ports.command != 0 && ports.broadcast != 0);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!headlessOption) {
+        for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.remove(QString::fromLatin1(name));
+    }
+    ServerProcess server(serverArguments(ports, headlessOption), environment);
+    QVERIFY2(server.waitForError(runningLine), qPrintable(server.standardError()));
+
+    TcpClient commandClient, listener;
+    QVERIFY(commandClient.connectTo(ports.command));
+    QVERIFY(listener.connectTo(ports.broadcast));
+    commandClient.send("F20203F3\r");
+    QVERIFY(commandClient.waitForLine());
+    QCOMPARE(commandClient.takeLine(), QByteArray("6182E3\r\n"));
+    QVERIFY(server.waitForError(QStringLiteral("command slot 1: 127.0.0.1 accepted")));
+    QVERIFY(server.waitForError(QStringLiteral("broadcast slot 1: 127.0.0.1 accepted")));
+
+    // The start-up stored the program's folder, as the desktop program does.
+    QCOMPARE(
+        settings.ReadKeyValue(QString::fromLatin1(VendorKey), QStringLiteral("SP"), {}).toText(),
+        QFileInfo(QStringLiteral(QX_SERVER_PROGRAM)).absolutePath() + QLatin1Char('/'));
+
+    QSignalSpy finished(&server.process(), &QProcess::finished);
+    server.process().terminate(); // SIGTERM
+    QVERIFY(finished.wait(EndTimeoutMs));
+    QCOMPARE(server.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.process().exitCode(), 0);
+    QVERIFY(commandClient.waitForDisconnected());
+    QVERIFY(listener.waitForDisconnected());
+
+    // Every log line carries its time stamp; the notice about the display comes before the log.
+    static const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    QStringList lines = server.standardError().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (!headlessOption)
+        QCOMPARE(
+            lines.takeFirst(), QStringLiteral("qx-server: no display available, running headless"));
+    QVERIFY(lines.size() >= 3);
+    for (const QString &line : lines)
+        QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+}
+
+void TestHeadless::secondInstanceEndsAtOnce()
+{
+    const FreePorts ports = PickFreePorts();
+    QVERIFY(ports.command != 0 && ports.broadcast != 0);
+    ServerProcess first(serverArguments(ports));
+    QVERIFY2(
+        first.waitForError(QStringLiteral("Server läuft ....")), qPrintable(first.standardError()));
+
+    const FreePorts otherPorts = PickFreePorts();
+    ServerProcess second(serverArguments(otherPorts));
+    QVERIFY(second.waitForEnd());
+    QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.process().exitCode(), 0);
+    const QString said = second.standardError();
+    QCOMPARE(said.count(QLatin1Char('\n')), 1);
+    QVERIFY(said.endsWith(QLatin1Char('\n')));
+
+    // The first one serves on.
+    TcpClient client;
+    QVERIFY(client.connectTo(ports.command));
+    client.send("F20203F3\r");
+    QVERIFY(client.waitForLine());
+    QCOMPARE(client.takeLine(), QByteArray("6182E3\r\n"));
+}
+
+void TestHeadless::rejectsBadOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("unknown option") << QStringList { QStringLiteral("--frobnicate") };
+    QTest::newRow("unexpected argument") << QStringList { QStringLiteral("extra") };
+    QTest::newRow("command port out of range")
+        << QStringList { QStringLiteral("--command-port"), QStringLiteral("65536") };
+    QTest::newRow("broadcast port not a number")
+        << QStringList { QStringLiteral("--broadcast-port"), QStringLiteral("many") };
+    QTest::newRow("serial port number outside 1 to 30")
+        << QStringList { QStringLiteral("--port"), QStringLiteral("31=/dev/null") };
+    QTest::newRow("listen address that is no address")
+        << QStringList { QStringLiteral("--listen"), QStringLiteral("nowhere") };
+    QTest::newRow("option value missing") << QStringList { QStringLiteral("--settings") };
+}
+
+void TestHeadless::rejectsBadOptions()
+{
+    QFETCH(QStringList, arguments);
+    // Should an option be taken after all, the server must not come up on the usual ports.
+    const FreePorts ports = PickFreePorts();
+    QStringList all = { QStringLiteral("--headless"), QStringLiteral("--command-port"),
+        QString::number(ports.command), QStringLiteral("--broadcast-port"),
+        QString::number(ports.broadcast), QStringLiteral("--settings"), m_settingsPath };
+    all += arguments;
+
+    ServerProcess server(all);
+    QVERIFY(server.waitForEnd());
+    QCOMPARE(server.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.process().exitCode(), 2);
+    QVERIFY(!server.standardError().isEmpty());
+    QCOMPARE(server.process().readAllStandardOutput(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "test_headless.moc"
