@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -87,12 +88,16 @@ private Q_SLOTS:
 
     void servesAndEndsOnSigterm_data();
     void servesAndEndsOnSigterm();
+    void searchesUntilDeviceAppears();
+    void logsConnectionsWithReasons();
     void secondInstanceEndsAtOnce();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
 
 private:
-    QStringList serverArguments(const FreePorts &ports, bool headless = true) const;
+    // The program's arguments: the simulated device unless `device` names other options.
+    QStringList serverArguments(const FreePorts &ports, bool headless = true,
+        const QStringList &device = { QStringLiteral("--simulate") }) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_settingsPath;
@@ -105,12 +110,14 @@ void TestHeadless::init()
     m_settingsPath = m_dir->filePath(QStringLiteral("settings.ini"));
 }
 
-QStringList TestHeadless::serverArguments(const FreePorts &ports, bool headless) const
+QStringList TestHeadless::serverArguments(
+    const FreePorts &ports, bool headless, const QStringList &device) const
 {
-    QStringList arguments = { QStringLiteral("--simulate"), QStringLiteral("--settings"),
-        m_settingsPath, QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-        QStringLiteral("--command-port"), QString::number(ports.command),
-        QStringLiteral("--broadcast-port"), QString::number(ports.broadcast) };
+    QStringList arguments = device;
+    arguments += { QStringLiteral("--settings"), m_settingsPath, QStringLiteral("--listen"),
+        QStringLiteral("127.0.0.1"), QStringLiteral("--command-port"),
+        QString::number(ports.command), QStringLiteral("--broadcast-port"),
+        QString::number(ports.broadcast) };
     if (headless)
         arguments.prepend(QStringLiteral("--headless"));
     return arguments;
@@ -119,19 +126,23 @@ QStringList TestHeadless::serverArguments(const FreePorts &ports, bool headless)
 void TestHeadless::servesAndEndsOnSigterm_data()
 {
     QTest::addColumn<bool>("headlessOption"); // else: no display, and the program says so
+    QTest::addColumn<bool>("verbose");
     QTest::addColumn<int>("storedLanguage"); // "Lang"; 0: none stored
     QTest::addColumn<QString>("runningLine");
     QTest::newRow("German without a stored language")
-        << true << 0 << QStringLiteral("Server läuft ....");
+        << true << false << 0 << QStringLiteral("Server läuft ....");
     QTest::newRow("English from the stored language")
-        << true << 100 << QStringLiteral("Server is running ....");
+        << true << false << 100 << QStringLiteral("Server is running ....");
     QTest::newRow("no display and no --headless")
-        << false << 0 << QStringLiteral("Server läuft ....");
+        << false << false << 0 << QStringLiteral("Server läuft ....");
+    QTest::newRow("verbose: every frame in hex")
+        << true << true << 0 << QStringLiteral("Server läuft ....");
 }
 
 void TestHeadless::servesAndEndsOnSigterm()
 {
     QFETCH(bool, headlessOption);
+    QFETCH(bool, verbose);
     QFETCH(int, storedLanguage);
     QFETCH(QString, runningLine);
     const SettingsStore settings(m_settingsPath);
@@ -147,7 +158,10 @@ void TestHeadless::servesAndEndsOnSigterm()
         for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
             environment.remove(QString::fromLatin1(name));
     }
-    ServerProcess server(serverArguments(ports, headlessOption), environment);
+    QStringList arguments = serverArguments(ports, headlessOption);
+    if (verbose)
+        arguments << QStringLiteral("--verbose");
+    ServerProcess server(arguments, environment);
     QVERIFY2(server.waitForError(runningLine), qPrintable(server.standardError()));
 
     TcpClient commandClient, listener;
@@ -156,6 +170,9 @@ void TestHeadless::servesAndEndsOnSigterm()
     commandClient.send("F20203F3\r");
     QVERIFY(commandClient.waitForLine());
     QCOMPARE(commandClient.takeLine(), QByteArray("6182E3\r\n"));
+    commandClient.send("2181A0\r");
+    QVERIFY(commandClient.waitForLine());
+    QCOMPARE(commandClient.takeLine(), QByteArray("2181A0\r\n"));
     QVERIFY(server.waitForError(QStringLiteral("command slot 1: 127.0.0.1 accepted")));
     QVERIFY(server.waitForError(QStringLiteral("broadcast slot 1: 127.0.0.1 accepted")));
 
@@ -182,6 +199,77 @@ void TestHeadless::servesAndEndsOnSigterm()
     QVERIFY(lines.size() >= 3);
     for (const QString &line : lines)
         QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+    QCOMPARE(server.standardError().contains(QStringLiteral(">> FF FE 21 81 A0")), verbose);
+}
+
+void TestHeadless::searchesUntilDeviceAppears()
+{
+    // The device is a separate simulator that comes only after the server has given up once;
+    // every other port number names nothing, so no real serial port is touched.
+    const QString link = m_dir->filePath(QStringLiteral("qx-usb"));
+    QStringList device = { QStringLiteral("--port"), QStringLiteral("1=") + link };
+    for (int number = 2; number <= 30; ++number)
+        device << QStringLiteral("--port")
+               << QStringLiteral("%1=%2").arg(number).arg(
+                      m_dir->filePath(QStringLiteral("missing-%1").arg(number)));
+    const FreePorts ports = PickFreePorts();
+    QVERIFY(ports.command != 0 && ports.broadcast != 0);
+    ServerProcess server(serverArguments(ports, true, device));
+    QVERIFY2(server.waitForError(QStringLiteral("QX-Server: Kein Interface QX-USB gefunden !")),
+        qPrintable(server.standardError()));
+    QVERIFY(!server.standardError().contains(QStringLiteral("Server läuft")));
+
+    QProcess simulator;
+    simulator.start(QStringLiteral(QX_SIM_PROGRAM), { QStringLiteral("--link"), link });
+    const auto endSimulator = qScopeGuard([&] {
+        simulator.kill();
+        simulator.waitForFinished(EndTimeoutMs);
+    });
+    QVERIFY2(server.waitForError(QStringLiteral("Server läuft ....")),
+        qPrintable(server.standardError()));
+
+    TcpClient commandClient, listener;
+    QVERIFY(commandClient.connectTo(ports.command));
+    QVERIFY(listener.connectTo(ports.broadcast));
+    QVERIFY(server.waitForError(QStringLiteral("broadcast slot 1: 127.0.0.1 accepted")));
+    commandClient.send("F20203F3\r");
+    QVERIFY(commandClient.waitForLine());
+    QCOMPARE(commandClient.takeLine(), QByteArray("6182E3\r\n"));
+    simulator.write("broadcast 61 02 63\n");
+    QVERIFY(listener.waitForLine());
+    QCOMPARE(listener.takeLine(), QByteArray("610263\r\n"));
+
+    QSignalSpy finished(&server.process(), &QProcess::finished);
+    server.process().terminate();
+    QVERIFY(finished.wait(EndTimeoutMs));
+    QCOMPARE(server.process().exitCode(), 0);
+}
+
+void TestHeadless::logsConnectionsWithReasons()
+{
+    const FreePorts ports = PickFreePorts();
+    QVERIFY(ports.command != 0 && ports.broadcast != 0);
+    ServerProcess server(serverArguments(ports));
+    QVERIFY2(server.waitForError(QStringLiteral("Server läuft ....")),
+        qPrintable(server.standardError()));
+
+    TcpClient programmer, other, turnedAway;
+    QVERIFY(programmer.connectTo(ports.command));
+    QVERIFY(server.waitForError(QStringLiteral("command slot 1: 127.0.0.1 accepted")));
+    QVERIFY(other.connectTo(ports.command));
+    QVERIFY(server.waitForError(QStringLiteral("command slot 2: 127.0.0.1 accepted")));
+    programmer.send("22150000\r");
+    QVERIFY(programmer.waitForLine());
+    QVERIFY(other.waitForDisconnected());
+    QVERIFY(
+        server.waitForError(QStringLiteral("command slot 2: 127.0.0.1 closed (programming mode)")));
+    QVERIFY(turnedAway.connectTo(ports.command));
+    QVERIFY(turnedAway.waitForDisconnected());
+    QVERIFY(server.waitForError(
+        QStringLiteral("command connection from 127.0.0.1 refused (programming mode)")));
+    programmer.close();
+    QVERIFY(server.waitForError(
+        QStringLiteral("command slot 1: 127.0.0.1 closed (closed by the client)")));
 }
 
 void TestHeadless::secondInstanceEndsAtOnce()
