@@ -325,7 +325,7 @@ void TestServerControl::lostDeviceIsFoundAgain()
     TcpClient &client = *commandClients[0];
     TcpClient &listener = *listeners[0];
 
-    m_rig->device().unplug();
+    m_rig->unplugDevice();
     QTRY_VERIFY(!m_rig->server.serialLink().isOpen());
     QTRY_VERIFY(SameLook(m_rig->presentation.looks.constLast(), LooksIn(Common::German).searching));
     QVERIFY(m_rig->server.isRunning()); // searching, not stopped

@@ -2,6 +2,7 @@
 
 #include "support/tcp_client.h"
 
+#include <QFile>
 #include <QTest>
 #include <algorithm>
 
@@ -62,6 +63,12 @@ quint16 ServerRig::commandPort()
 quint16 ServerRig::broadcastPort()
 {
     return server.broadcastService().serverPort();
+}
+
+void ServerRig::unplugDevice()
+{
+    device().unplug();
+    QFile::remove(sim.linkPath());
 }
 
 int ServerRig::connectCommandClient(TcpClient &client)
