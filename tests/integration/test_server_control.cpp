@@ -81,6 +81,7 @@ private Q_SLOTS:
     void stopWhileStopped_data();
     void stopWhileStopped();
     void startWhileRunningKeepsConnections();
+    void failedStartWhileRunningKeepsServing();
     void stopDuringStartSearchStaysStopped();
     void lostDeviceIsFoundAgain();
 
@@ -299,6 +300,44 @@ void TestServerControl::startWhileRunningKeepsConnections()
     QVERIFY(!listeners[0]->isDisconnected());
 }
 
+void TestServerControl::failedStartWhileRunningKeepsServing()
+{
+    QVERIFY(makeRig());
+    QVERIFY(m_rig->start());
+    Clients commandClients, listeners;
+    QVERIFY(connectClients(commandClients, 1, listeners, 1));
+    const Looks looks = LooksIn(Common::German);
+
+    // The device stops answering: the new search finds nothing.
+    m_rig->device().setSilent(true);
+    m_rig->device().clearRequests();
+    m_rig->beginStart();
+    // The stored port first, then the scan from port 1: two probes go unanswered.
+    for (int probes = 1; probes <= 2; ++probes) {
+        QVERIFY(m_rig->waitForRequests(probes));
+        m_rig->clock.advance(2);
+    }
+    QTRY_COMPARE(m_rig->presentation.messages.size(), 1);
+    m_rig->presentation.closeMessage();
+    QVERIFY(m_rig->startEnded());
+    COMPARE_LOOK(m_rig->presentation.looks.constLast(), looks.stopped);
+
+    // Yet the server runs on: listeners, connections and the search for the device stay.
+    QVERIFY(m_rig->server.isRunning());
+    QVERIFY(m_rig->server.commandService().isListening());
+    QVERIFY(m_rig->server.broadcastService().isListening());
+    QCOMPARE(m_rig->commandSlotsInUse(), 1);
+    QCOMPARE(m_rig->broadcastSlotsInUse(), 1);
+    m_rig->device().setSilent(false);
+    m_rig->clock.advance(2); // a probe of the search may still wait for the silent device
+    QTRY_VERIFY(SameLook(m_rig->presentation.looks.constLast(), looks.running));
+    QCOMPARE(m_rig->presentation.messages.size(), 1); // the search again says nothing
+    commandClients[0]->send("F20203F3\r");
+    QVERIFY(commandClients[0]->waitForLine());
+    QCOMPARE(commandClients[0]->takeLine(), QByteArray("6182E3\r\n"));
+    QVERIFY(!listeners[0]->isDisconnected());
+}
+
 void TestServerControl::stopDuringStartSearchStaysStopped()
 {
     QVERIFY(makeRig());
@@ -320,6 +359,8 @@ void TestServerControl::lostDeviceIsFoundAgain()
 {
     QVERIFY(makeRig());
     QVERIFY(m_rig->start());
+    const quint16 commandPort = m_rig->commandPort();
+    const quint16 broadcastPort = m_rig->broadcastPort();
     Clients commandClients, listeners;
     QVERIFY(connectClients(commandClients, 1, listeners, 1));
     TcpClient &client = *commandClients[0];
@@ -344,7 +385,9 @@ void TestServerControl::lostDeviceIsFoundAgain()
     QCOMPARE(m_rig->presentation.startEnabled, false);
     QCOMPARE(m_rig->presentation.stopEnabled, true);
 
-    // The same connections are served again.
+    // The same listeners and connections are served again.
+    QCOMPARE(m_rig->commandPort(), commandPort);
+    QCOMPARE(m_rig->broadcastPort(), broadcastPort);
     client.send("F20203F3\r");
     QVERIFY(client.waitForLine());
     QCOMPARE(client.takeLine(), QByteArray("6182E3\r\n"));
