@@ -204,11 +204,13 @@ void TestHeadless::servesAndEndsOnSigterm()
 
 void TestHeadless::searchesUntilDeviceAppears()
 {
-    // The device is a separate simulator that comes only after the server has given up once;
-    // every other port number names nothing, so no real serial port is touched.
+    // The device is a separate simulator that comes only after the server has given up once.
+    // Port 2 is a file that is no serial port; every other number names nothing, so no real
+    // serial port is touched.
     const QString link = m_dir->filePath(QStringLiteral("qx-usb"));
-    QStringList device = { QStringLiteral("--port"), QStringLiteral("1=") + link };
-    for (int number = 2; number <= 30; ++number)
+    QStringList device = { QStringLiteral("--port"), QStringLiteral("1=") + link,
+        QStringLiteral("--port"), QStringLiteral("2=/dev/null") };
+    for (int number = 3; number <= 30; ++number)
         device << QStringLiteral("--port")
                << QStringLiteral("%1=%2").arg(number).arg(
                       m_dir->filePath(QStringLiteral("missing-%1").arg(number)));
@@ -218,6 +220,11 @@ void TestHeadless::searchesUntilDeviceAppears()
     QVERIFY2(server.waitForError(QStringLiteral("QX-Server: Kein Interface QX-USB gefunden !")),
         qPrintable(server.standardError()));
     QVERIFY(!server.standardError().contains(QStringLiteral("Server läuft")));
+    // A port that will not open is logged with the system's reason.
+    static const QRegularExpression notOpening(
+        QStringLiteral("warning: port 2 \\(/dev/null\\) does not open: \\S"));
+    QVERIFY2(
+        notOpening.match(server.standardError()).hasMatch(), qPrintable(server.standardError()));
 
     QProcess simulator;
     simulator.start(QStringLiteral(QX_SIM_PROGRAM), { QStringLiteral("--link"), link });
