@@ -58,8 +58,10 @@ void Housekeeping::scheduleCut()
     m_cutScheduled = true;
     QTimer::singleShot(0, this, [this] {
         m_cutScheduled = false;
-        if (cutBroadcast())
-            scheduleCut();
+        // Every complete frame goes in this one pass. One frame per loop pass drains far slower
+        // than a serial read fills (a read brings hundreds of frames), so a burst would pile up
+        // in InpStr until its cap dropped the frames still waiting.
+        while (cutBroadcast()) { }
     });
 }
 

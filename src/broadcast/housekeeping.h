@@ -33,7 +33,7 @@ public:
     explicit Housekeeping(const Parts &parts, QObject *parent = nullptr);
 
     void Timer1_Timer();
-    // Cuts waiting broadcast frames soon, one at a time, without waiting for
+    // Cuts every waiting broadcast frame soon, in order, without waiting for
     // the next tick (serial bytes arrived, or a transaction ended).
     void scheduleCut();
 
