@@ -168,6 +168,10 @@ void SimulatedDevice::unplug()
     m_masterFd = -1;
     m_slaveFd = -1;
     m_slavePath.clear();
+    // A pulled device's name goes away with it: a link left pointing at the
+    // old pty number would lead a searching server to whatever pty takes that
+    // number next (another device, or somebody's terminal).
+    removeLink();
     m_input.clear();
     m_output.clear();
     m_paced.clear();

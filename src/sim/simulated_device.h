@@ -48,7 +48,7 @@ public:
     // Creates a new pty (and points the link at it); false with errorString()
     // on failure. Plugging a plugged device does nothing and returns true.
     bool plug();
-    // Closes the pty: the server's port sees a hang-up.
+    // Closes the pty (the server's port sees a hang-up) and removes the link.
     void unplug();
     bool isPlugged() const { return m_masterFd >= 0; }
 

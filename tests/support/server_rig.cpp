@@ -68,7 +68,6 @@ quint16 ServerRig::broadcastPort()
 void ServerRig::unplugDevice()
 {
     device().unplug();
-    QFile::remove(sim.linkPath());
 }
 
 int ServerRig::connectCommandClient(TcpClient &client)

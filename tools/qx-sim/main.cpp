@@ -32,7 +32,7 @@ Commands on standard input, one per line (hex may contain spaces):
   broadcast HEX   send a broadcast frame: FF FD followed by these bytes
   raw HEX         write these bytes as they stand (garbage, partial frames)
   silent on|off   stop or resume answering requests
-  unplug          close the pty: the server's port sees a hang-up
+  unplug          close the pty and remove the --link: the server sees a hang-up
   plug            open a new pty (the --link path follows it)
   quit            end the simulator (end of input, SIGINT and SIGTERM too)
 A bad command prints one line on standard error and the simulator goes on.
