@@ -12,9 +12,8 @@ CommandLoad::CommandLoad(const QList<Channel *> &channels, QObject *parent)
     , m_stallTimer(new QTimer(this))
 {
     m_stallTimer->setSingleShot(true);
-    m_stallTimer->setInterval(StallTimeout);
     connect(m_stallTimer, &QTimer::timeout, this,
-        [this] { fail(QStringLiteral("no answer for %1 s").arg(StallTimeout.count())); });
+        [this] { fail(QStringLiteral("no answer for %1 ms").arg(m_plan.stallTimeout.count())); });
     m_durationTimer->setSingleShot(true);
     m_durationTimer->setTimerType(Qt::PreciseTimer);
     connect(m_durationTimer, &QTimer::timeout, this, &CommandLoad::stopMeasuring);
@@ -38,6 +37,7 @@ void CommandLoad::start(const Plan &plan)
     m_plan = plan;
     m_warmupLeft = plan.warmupAnswers;
     m_clock.start();
+    m_stallTimer->setInterval(plan.stallTimeout);
     m_stallTimer->start();
     if (m_warmupLeft <= 0)
         beginMeasuring();

@@ -22,13 +22,13 @@ class CommandLoad : public QObject
 
 public:
     static constexpr std::chrono::seconds DrainTimeout { 5 };
-    static constexpr std::chrono::seconds StallTimeout { 10 }; // no answer at all for this long
 
     struct Plan
     {
         int warmupAnswers = 50;
         int measuredAnswers = 0; // stop after this many measured answers (0: by duration)
         std::chrono::milliseconds duration { 0 }; // stop after this long (0: by count)
+        std::chrono::milliseconds stallTimeout { 10000 }; // fail after this long without answer
     };
 
     struct Result
