@@ -211,20 +211,11 @@ void LoadRun::storm(Next next)
         QTimer::singleShot(slice * (2 * i + 2), this, &LoadRun::unplugDevice);
     }
     QTimer::singleShot(stormMs, this, [this, next] {
-        m_stormOver = true;
         // A fault that is still going on ends first.
-        if (m_faultsRunning == 0) {
+        if (m_faultsRunning == 0)
             next();
-            return;
-        }
-        auto *wait = new QTimer(this);
-        connect(wait, &QTimer::timeout, this, [this, wait, next] {
-            if (m_faultsRunning == 0) {
-                wait->deleteLater();
-                next();
-            }
-        });
-        wait->start(GarbageFlushPollMs);
+        else
+            connect(this, &LoadRun::faultsOver, this, next, Qt::SingleShotConnection);
     });
 }
 
@@ -300,7 +291,8 @@ void LoadRun::unplugDevice()
 
 void LoadRun::faultDone()
 {
-    --m_faultsRunning;
+    if (--m_faultsRunning == 0)
+        Q_EMIT faultsOver();
 }
 
 void LoadRun::drain(Next next)

@@ -56,6 +56,7 @@ public:
 
 Q_SIGNALS:
     void finished(bool passed);
+    void faultsOver(); // the last fault under way has ended
 
 private:
     using Next = StepSequence::Next;
@@ -103,7 +104,6 @@ private:
     int m_readersClosed = 0;
     int m_slowReadersClosed = 0;
     int m_silentCommandClosed = 0;
-    bool m_stormOver = false;
     bool m_serverStopping = false;
     bool m_serverCrashed = false;
     std::optional<int> m_exitCode;
