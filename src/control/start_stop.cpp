@@ -10,7 +10,6 @@
 #include "core/string_table.h"
 #include "link/interface_search.h"
 #include "link/serial_link.h"
-#include "link/transaction.h"
 
 namespace {
 
@@ -27,56 +26,48 @@ StartStop::StartStop(const Parts &parts, const ListenConfig &listen, QObject *pa
 void StartStop::MSStartServer_Click(std::function<void()> done)
 {
     m_runWanted = true;
-    if (m_parts.search.isSearching()) {
-        // A restart is searching already; its outcome decides the state.
-        qCInfo(lcServer) << "A device search is running already";
-        if (done)
-            done();
-        return;
-    }
-    m_parts.presentation.showStatus(SearchingLook());
-    // The search takes the port over: a transaction still waiting ends now.
-    if (m_parts.transaction.isOpen())
-        m_parts.transaction.abort();
-    m_parts.search.InitInterface([this, done](int result) {
-        if (!m_runWanted) {
-            dropFoundPort();
-            if (done)
-                done();
-            return;
-        }
+    searchDevice(std::move(done), [this](int result, const std::function<void()> &done) {
         if (result == 1) {
             openServices();
-            if (done)
-                done();
+            done();
             return;
         }
         const QString text = LocalText(TextId::NoInterface).value_or(QString());
         m_parts.presentation.showMessage(MessageTitle, text, [this, done] {
             showStopped();
-            if (done)
-                done();
+            done();
         });
     });
 }
 
 void StartStop::RestartServer(std::function<void()> done)
 {
+    searchDevice(std::move(done), [this](int result, const std::function<void()> &done) {
+        if (result == 1)
+            openServices();
+        done();
+    });
+}
+
+void StartStop::searchDevice(std::function<void()> done, SearchOutcome outcome)
+{
+    if (!done)
+        done = [] {};
     if (m_parts.search.isSearching()) {
-        if (done)
-            done();
+        // The running search's outcome decides the state.
+        qCInfo(lcServer) << "A device search is running already";
+        done();
         return;
     }
     m_parts.presentation.showStatus(SearchingLook());
-    if (m_parts.transaction.isOpen())
-        m_parts.transaction.abort();
-    m_parts.search.InitInterface([this, done](int result) {
-        if (!m_runWanted)
+    // The search takes the port over; a transaction still waiting ends with the time-out answer.
+    m_parts.search.InitInterface([this, done, outcome](int result) {
+        if (!m_runWanted) {
             dropFoundPort();
-        else if (result == 1)
-            openServices();
-        if (done)
             done();
+            return;
+        }
+        outcome(result, done);
     });
 }
 

@@ -9,7 +9,6 @@ class CommandService;
 class InterfaceSearch;
 class Presentation;
 class SerialLink;
-class Transaction;
 struct ServerState;
 
 // Where the two services listen.
@@ -34,7 +33,6 @@ public:
     {
         ServerState &state;
         SerialLink &link;
-        Transaction &transaction;
         InterfaceSearch &search;
         CommandService &commands;
         BroadcastService &broadcasts;
@@ -51,6 +49,12 @@ public:
     void RestartServer(std::function<void()> done = {});
 
 private:
+    // What a start or a restart does with the search's result (1 found, 0 not).
+    using SearchOutcome = std::function<void(int result, const std::function<void()> &done)>;
+
+    // Shows the searching look and searches the device; `done` runs at once
+    // when a search runs already.
+    void searchDevice(std::function<void()> done, SearchOutcome outcome);
     void openServices();
     void dropFoundPort();
     void showRunning();

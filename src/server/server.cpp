@@ -14,8 +14,7 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
     , m_commands(m_state, clock)
     , m_broadcasts(m_state, clock)
     , m_startStop(
-          { m_state, m_link, m_transaction, m_search, m_commands, m_broadcasts, presentation },
-          m_config.listen)
+          { m_state, m_link, m_search, m_commands, m_broadcasts, presentation }, m_config.listen)
     , m_worker(
           { m_state, m_link, m_transaction, m_commands, m_broadcasts },
           [this](std::function<void()> done) { RestartServer(std::move(done)); },
