@@ -2,65 +2,48 @@
 
 #include "command/connection_socket.h"
 #include "command/prog_mode.h"
+#include "command/service_listener.h"
 #include "core/clock.h"
 #include "core/hex_line.h"
 #include "core/logging.h"
 #include "core/slot_search.h"
 
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <utility>
-
-namespace {
-
-constexpr int LastSlot = SlotCount - 2; // slots 1..100 may hold connections; 101 only refuses
-
-bool IsConnectionSlot(int slot)
-{
-    return slot >= 1 && slot <= LastSlot;
-}
-
-} // namespace
 
 BroadcastService::BroadcastService(ServerState &state, const Clock &clock, QObject *parent)
     : QObject(parent)
     , m_state(state)
     , m_clock(clock)
-    , m_server(new QTcpServer(this))
+    , m_listener(new ServiceListener(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &BroadcastService::acceptConnections);
+    connect(m_listener, &ServiceListener::accepted, this, &BroadcastService::acceptConnection);
 }
 
 bool BroadcastService::listen(const QHostAddress &address, quint16 port, QString *error)
 {
-    if (m_server->isListening())
-        return true;
-    if (m_server->listen(address, port))
-        return true;
-    if (error)
-        *error = m_server->errorString();
-    return false;
+    return m_listener->listen(address, port, error);
 }
 
 bool BroadcastService::isListening() const
 {
-    return m_server->isListening();
+    return m_listener->isListening();
 }
 
 quint16 BroadcastService::serverPort() const
 {
-    return m_server->serverPort();
+    return m_listener->serverPort();
 }
 
 void BroadcastService::closeListener()
 {
-    m_server->close();
+    m_listener->close();
 }
 
 void BroadcastService::SubmitBC(const QByteArray &zeile)
 {
     const QByteArray line = HexLine(zeile);
-    for (int slot = 1; slot <= LastSlot; ++slot) {
+    for (int slot = 1; slot <= LastConnectionSlot; ++slot) {
         if (m_state.BcInUse[slot] == 1)
             writeTo(slot, line);
     }
@@ -84,14 +67,8 @@ void BroadcastService::closeSlot(int slot, CloseReason reason)
 
 void BroadcastService::closeAll(CloseReason reason)
 {
-    for (int slot = 1; slot <= LastSlot; ++slot)
+    for (int slot = 1; slot <= LastConnectionSlot; ++slot)
         closeSlot(slot, reason);
-}
-
-void BroadcastService::acceptConnections()
-{
-    while (QTcpSocket *socket = m_server->nextPendingConnection())
-        acceptConnection(socket);
 }
 
 void BroadcastService::acceptConnection(QTcpSocket *socket)

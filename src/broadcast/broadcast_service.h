@@ -9,7 +9,7 @@
 #include <array>
 
 class Clock;
-class QTcpServer;
+class ServiceListener;
 class QTcpSocket;
 
 // The broadcast service: TCP connections of listening clients and the fan-out of one device
@@ -45,13 +45,12 @@ private:
         QHostAddress peer; // kept for the log after the socket has gone
     };
 
-    void acceptConnections();
     void acceptConnection(QTcpSocket *socket);
     void readData(int slot);
     bool writeTo(int slot, const QByteArray &bytes);
 
     ServerState &m_state;
     const Clock &m_clock;
-    QTcpServer *m_server = nullptr;
+    ServiceListener *m_listener = nullptr;
     std::array<Connection, SlotCount> m_connections {};
 };

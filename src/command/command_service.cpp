@@ -2,24 +2,17 @@
 
 #include "command/command_line.h"
 #include "command/connection_socket.h"
+#include "command/service_listener.h"
 #include "core/clock.h"
 #include "core/hex_line.h"
 #include "core/logging.h"
 #include "core/slot_search.h"
 #include "link/receive_buffer.h"
 
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <utility>
 
 namespace {
-
-constexpr int LastSlot = SlotCount - 2; // slots 1..100 may hold connections; 101 only refuses
-
-bool IsConnectionSlot(int slot)
-{
-    return slot >= 1 && slot <= LastSlot;
-}
 
 // What one piece of received text did to a line buffer that holds no CR.
 struct LineIntake
@@ -75,40 +68,34 @@ CommandService::CommandService(ServerState &state, const Clock &clock, QObject *
     : QObject(parent)
     , m_state(state)
     , m_clock(clock)
-    , m_server(new QTcpServer(this))
+    , m_listener(new ServiceListener(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &CommandService::acceptConnections);
+    connect(m_listener, &ServiceListener::accepted, this, &CommandService::acceptConnection);
 }
 
 bool CommandService::listen(const QHostAddress &address, quint16 port, QString *error)
 {
-    if (m_server->isListening())
-        return true;
-    if (m_server->listen(address, port))
-        return true;
-    if (error)
-        *error = m_server->errorString();
-    return false;
+    return m_listener->listen(address, port, error);
 }
 
 bool CommandService::isListening() const
 {
-    return m_server->isListening();
+    return m_listener->isListening();
 }
 
 quint16 CommandService::serverPort() const
 {
-    return m_server->serverPort();
+    return m_listener->serverPort();
 }
 
 QHostAddress CommandService::serverAddress() const
 {
-    return m_server->serverAddress();
+    return m_listener->serverAddress();
 }
 
 void CommandService::closeListener()
 {
-    m_server->close();
+    m_listener->close();
 }
 
 void CommandService::QueueCommand(const QByteArray &line, int index)
@@ -155,7 +142,7 @@ void CommandService::closeSlot(int slot, CloseReason reason)
 
 void CommandService::CloseProg(int index)
 {
-    for (int slot = 1; slot <= LastSlot; ++slot) {
+    for (int slot = 1; slot <= LastConnectionSlot; ++slot) {
         if (slot != index)
             closeSlot(slot, CloseReason::ProgMode);
     }
@@ -163,7 +150,7 @@ void CommandService::CloseProg(int index)
 
 void CommandService::closeAll(CloseReason reason)
 {
-    for (int slot = 1; slot <= LastSlot; ++slot)
+    for (int slot = 1; slot <= LastConnectionSlot; ++slot)
         closeSlot(slot, reason);
 }
 
@@ -175,12 +162,6 @@ quint64 CommandService::connectionId(int slot) const
 QHostAddress CommandService::peerAddress(int slot) const
 {
     return IsConnectionSlot(slot) ? m_connections[slot].peer : QHostAddress();
-}
-
-void CommandService::acceptConnections()
-{
-    while (QTcpSocket *socket = m_server->nextPendingConnection())
-        acceptConnection(socket);
 }
 
 void CommandService::acceptConnection(QTcpSocket *socket)

@@ -9,7 +9,7 @@
 #include <array>
 
 class Clock;
-class QTcpServer;
+class ServiceListener;
 class QTcpSocket;
 
 // The command service: TCP connections of command clients, one line each at a time.
@@ -78,7 +78,6 @@ private:
         Notice
     };
 
-    void acceptConnections();
     void acceptConnection(QTcpSocket *socket);
     void readData(int slot);
     void countWritten(int slot, qint64 bytes);
@@ -87,7 +86,7 @@ private:
 
     ServerState &m_state;
     const Clock &m_clock;
-    QTcpServer *m_server = nullptr;
+    ServiceListener *m_listener = nullptr;
     std::array<Connection, SlotCount> m_connections {};
     quint64 m_lastConnectionId = 0;
 };
