@@ -2,6 +2,7 @@
 #include "command/connection_socket.h"
 #include "core/clock.h"
 #include "core/server_state.h"
+#include "support/slot_clients.h"
 #include "support/tcp_client.h"
 
 #include <QTest>
@@ -57,17 +58,12 @@ void TestBroadcastService::cleanup()
 
 int TestBroadcastService::connectClient(TcpClient &client)
 {
-    const SlotFlags before = m_state.BcInUse;
-    if (!client.connectTo(m_service->serverPort())
-        || !QTest::qWaitFor([&] { return m_state.BcInUse != before; }))
-        return 0;
-    const auto changed = std::mismatch(before.begin(), before.end(), m_state.BcInUse.begin());
-    return int(changed.first - before.begin());
+    return ConnectIntoSlot(client, m_service->serverPort(), m_state.BcInUse);
 }
 
 int TestBroadcastService::slotsInUse() const
 {
-    return int(std::count(m_state.BcInUse.begin(), m_state.BcInUse.end(), 1));
+    return CountInUse(m_state.BcInUse);
 }
 
 void TestBroadcastService::fillsLowestFreeSlotFirst_data()

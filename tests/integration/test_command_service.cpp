@@ -2,6 +2,7 @@
 #include "command/connection_socket.h"
 #include "core/clock.h"
 #include "core/server_state.h"
+#include "support/slot_clients.h"
 #include "support/tcp_client.h"
 
 #include <QSignalSpy>
@@ -69,17 +70,12 @@ void TestCommandService::cleanup()
 
 int TestCommandService::connectClient(TcpClient &client)
 {
-    const SlotFlags before = m_state.CmdInUse;
-    if (!client.connectTo(m_service->serverPort())
-        || !QTest::qWaitFor([&] { return m_state.CmdInUse != before; }))
-        return 0;
-    const auto changed = std::mismatch(before.begin(), before.end(), m_state.CmdInUse.begin());
-    return int(changed.first - before.begin());
+    return ConnectIntoSlot(client, m_service->serverPort(), m_state.CmdInUse);
 }
 
 int TestCommandService::slotsInUse() const
 {
-    return int(std::count(m_state.CmdInUse.begin(), m_state.CmdInUse.end(), 1));
+    return CountInUse(m_state.CmdInUse);
 }
 
 QueuedCommand TestCommandService::answerNext(const QByteArray &answerLine)

@@ -1,33 +1,13 @@
 #include "server_rig.h"
 
+#include "support/slot_clients.h"
 #include "support/tcp_client.h"
 
 #include <QFile>
 #include <QTest>
 #include <algorithm>
 
-namespace {
-
-int CountInUse(const SlotFlags &flags)
-{
-    return int(std::count(flags.begin(), flags.end(), 1));
-}
-
-// Connects and returns the slot that turned from free to in use (0: none).
-int ConnectInto(TcpClient &client, quint16 port, const SlotFlags &flags)
-{
-    const SlotFlags before = flags;
-    if (!client.connectTo(port)
-        || !QTest::qWaitFor([&] { return flags != before; }, ServerRig::WaitMs))
-        return 0;
-    for (int slot = 1; slot < SlotCount; ++slot) {
-        if (before[slot] == 0 && flags[slot] == 1)
-            return slot;
-    }
-    return 0;
-}
-
-} // namespace
+namespace { } // namespace
 
 ServerRig::ServerRig(int deviceNumber)
     : sim(deviceNumber)
@@ -72,12 +52,12 @@ void ServerRig::unplugDevice()
 
 int ServerRig::connectCommandClient(TcpClient &client)
 {
-    return ConnectInto(client, commandPort(), server.state().CmdInUse);
+    return ConnectIntoSlot(client, commandPort(), server.state().CmdInUse, WaitMs);
 }
 
 int ServerRig::connectBroadcastClient(TcpClient &client)
 {
-    return ConnectInto(client, broadcastPort(), server.state().BcInUse);
+    return ConnectIntoSlot(client, broadcastPort(), server.state().BcInUse, WaitMs);
 }
 
 int ServerRig::commandSlotsInUse() const
