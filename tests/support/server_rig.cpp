@@ -3,9 +3,7 @@
 #include "support/slot_clients.h"
 #include "support/tcp_client.h"
 
-#include <QFile>
 #include <QTest>
-#include <algorithm>
 
 namespace { } // namespace
 
