@@ -7,7 +7,6 @@ target_sources(qxapp PRIVATE
     app/logging_setup.cpp app/logging_setup.h
     app/options.cpp app/options.h
     app/single_instance.cpp app/single_instance.h
-    app/unix_signals.cpp app/unix_signals.h
 )
 # The settings steps of the start serve the window start-up in qxui as well.
 target_sources(qxui PRIVATE

@@ -4,8 +4,8 @@
 #include "broadcast_listener.h"
 #include "client_options.h"
 #include "command_session.h"
+#include "core/unix_signals.h"
 #include "server_connection.h"
-#include "stop_signals.h"
 
 #include <QCoreApplication>
 
@@ -54,10 +54,10 @@ int main(int argc, char *argv[])
     ServerConnection connection(options.host, options.port);
 
     if (options.listen) {
-        StopSignals stopSignals;
+        UnixSignals stopSignals;
         BroadcastListener listener(connection, options.keepAliveInterval);
         QObject::connect(
-            &stopSignals, &StopSignals::stopRequested, &listener, &BroadcastListener::stop);
+            &stopSignals, &UnixSignals::terminationRequested, &listener, &BroadcastListener::stop);
         QObject::connect(&listener, &BroadcastListener::listening, &listener, [&connection] {
             PrintNote(QStringLiteral("listening to the broadcasts of %1 (Ctrl+C ends)")
                           .arg(connection.address()));

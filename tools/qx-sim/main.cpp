@@ -2,6 +2,7 @@
 // on standard input. It prints the path a server should open, one line
 // "pty: PATH" at the start and after every re-plug.
 
+#include "core/unix_signals.h"
 #include "sim/simulated_device.h"
 
 #include <QCommandLineParser>
@@ -14,7 +15,6 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -207,32 +207,6 @@ private:
     QByteArray m_line; // input after the last complete line
 };
 
-int signalPipe[2] = { -1, -1 };
-
-void forwardSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM end the event loop, so that the device removes its link
-// on the way out. The handler only writes to a socket the loop watches.
-bool quitOnSignals(QCoreApplication &app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return false;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action
-    {
-    };
-    action.sa_handler = forwardSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0
-        && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
 void readCommands(QCoreApplication &app, Console &console)
 {
     auto *notifier = new QSocketNotifier(StdinFd, QSocketNotifier::Read, &app);
@@ -258,8 +232,11 @@ int main(int argc, char *argv[])
     if (!options)
         return 2;
     ::signal(SIGPIPE, SIG_IGN); // a closed standard output must not end the device
-    if (!quitOnSignals(app))
-        return fail(QStringLiteral("cannot watch for SIGINT and SIGTERM"), 1);
+    // SIGINT and SIGTERM end the event loop, so that the device removes its
+    // link on the way out.
+    UnixSignals signalHandler;
+    QObject::connect(
+        &signalHandler, &UnixSignals::terminationRequested, &app, &QCoreApplication::quit);
 
     SimulatedDevice device;
     device.setLinkPath(options->link);

@@ -5,7 +5,8 @@
 class QSocketNotifier;
 
 // Turns SIGINT and SIGTERM into a Qt signal on the event thread (through a
-// socket pair, the one thing a signal handler may safely write to).
+// socket pair, the one thing a signal handler may safely write to). One
+// instance per process: the handlers are process-wide.
 class UnixSignals : public QObject
 {
     Q_OBJECT
