@@ -330,34 +330,32 @@ void BenchRun::addLineRateBlocks()
 
 // ---- building blocks ------------------------------------------------------------------------
 
-QList<Channel *> BenchRun::makeCommandChannels(int count)
+QList<Channel *> BenchRun::makeChannels(ServerChannel::Service service, int count)
 {
+    // The pty and socat take one reader each; only the server has many clients.
     if (m_pty)
         return { m_pty };
     if (m_bridge)
         return { m_bridge };
+    const quint16 port = service == ServerChannel::Service::Commands
+        ? m_server->setup().commandPort
+        : m_server->setup().broadcastPort;
     QList<Channel *> channels;
     for (int i = 0; i < count; ++i) {
-        channels.append(new ServerChannel(
-            ServerChannel::Service::Commands, m_server->setup().commandPort, m_scope));
+        channels.append(new ServerChannel(service, port, m_scope));
         m_serverChannels.append(channels.constLast());
     }
     return channels;
 }
 
+QList<Channel *> BenchRun::makeCommandChannels(int count)
+{
+    return makeChannels(ServerChannel::Service::Commands, count);
+}
+
 QList<Channel *> BenchRun::makeBroadcastChannels(int count)
 {
-    if (m_pty)
-        return { m_pty };
-    if (m_bridge)
-        return { m_bridge };
-    QList<Channel *> channels;
-    for (int i = 0; i < count; ++i) {
-        channels.append(new ServerChannel(
-            ServerChannel::Service::Broadcasts, m_server->setup().broadcastPort, m_scope));
-        m_serverChannels.append(channels.constLast());
-    }
-    return channels;
+    return makeChannels(ServerChannel::Service::Broadcasts, count);
 }
 
 void BenchRun::openChannels(const QList<Channel *> &channels, Next next)

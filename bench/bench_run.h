@@ -4,6 +4,7 @@
 #include "bench_results.h"
 #include "broadcast_probe.h"
 #include "command_load.h"
+#include "server_channel.h"
 #include "step_sequence.h"
 
 #include <QObject>
@@ -73,6 +74,7 @@ private:
     void measureSilentWait(Next next);
 
     // Channels of the current path, all owned by the scope, which each step renews.
+    QList<Channel *> makeChannels(ServerChannel::Service service, int count);
     QList<Channel *> makeCommandChannels(int count);
     QList<Channel *> makeBroadcastChannels(int count);
     void clearScope();

@@ -10,6 +10,14 @@
 
 namespace {
 
+// Rows for a test that runs once in each language.
+void AddLanguageRows()
+{
+    QTest::addColumn<int>("langOffset");
+    QTest::newRow("German") << int(Common::German);
+    QTest::newRow("English") << int(Common::English);
+}
+
 using Clients = std::vector<std::unique_ptr<TcpClient>>;
 
 // The status label's looks as the user sees them, in both languages.
@@ -122,9 +130,7 @@ bool TestServerControl::connectClients(
 
 void TestServerControl::startShowsSearchingThenRunning_data()
 {
-    QTest::addColumn<int>("langOffset");
-    QTest::newRow("German") << int(Common::German);
-    QTest::newRow("English") << int(Common::English);
+    AddLanguageRows();
 }
 
 void TestServerControl::startShowsSearchingThenRunning()
@@ -152,9 +158,7 @@ void TestServerControl::startShowsSearchingThenRunning()
 
 void TestServerControl::startWithoutDevice_data()
 {
-    QTest::addColumn<int>("langOffset");
-    QTest::newRow("German") << int(Common::German);
-    QTest::newRow("English") << int(Common::English);
+    AddLanguageRows();
 }
 
 void TestServerControl::startWithoutDevice()
