@@ -35,6 +35,10 @@ std::optional<QByteArray> TranslateCommandLine(const QByteArray &line)
     QByteArray command;
     for (qsizetype i = 0; i < digits.size(); i += 2)
         command.append(static_cast<char>(digits.at(i) << 4 | digits.at(i + 1)));
+    // A command whose header announces more or fewer data bytes than follow would put the
+    // device's framing out of step, and the next client's command would be swallowed.
+    if (command.size() != (static_cast<quint8>(command.at(0)) & 15) + 2)
+        return std::nullopt;
     return command;
 }
 

@@ -43,11 +43,19 @@ void TestCommandLine::translatesValidLines_data()
     QTest::newRow("four digits are the shortest command")
         << QByteArray("0000\r") << QByteArray::fromHex("0000");
     QTest::newRow("sixteen digits make eight bytes")
-        << QByteArray("0123456789abcdef\r") << QByteArray::fromHex("0123456789ABCDEF");
+        << QByteArray("0623456789abcdef\r") << QByteArray::fromHex("0623456789ABCDEF");
     QTest::newRow("sixteen digits with separators")
-        << QByteArray("01,23,45,67,89,AB,CD,EF\r") << QByteArray::fromHex("0123456789ABCDEF");
+        << QByteArray("06,23,45,67,89,AB,CD,EF\r") << QByteArray::fromHex("0623456789ABCDEF");
     QTest::newRow("0x prefixes: the 0 counts, twelve digits")
-        << QByteArray("0x21 0x81 0xA0 0x00\r") << QByteArray::fromHex("0210810A0000");
+        << QByteArray("0x40 0x12 0x34 0x56\r") << QByteArray::fromHex("040012034056");
+    QTest::newRow("header with two data bytes: the probe")
+        << QByteArray("F20203F3\r") << QByteArray::fromHex("F20203F3");
+    QTest::newRow("header with one data byte")
+        << QByteArray("42010241\r") << QByteArray::fromHex("42010241");
+    QTest::newRow("check byte is the device's to judge")
+        << QByteArray("42010200\r") << QByteArray::fromHex("42010200");
+    QTest::newRow("high bits of the header do not count")
+        << QByteArray("F6 01 02 03 04 05 06 07\r") << QByteArray::fromHex("F601020304050607");
     QTest::newRow("high digit first") << QByteArray("F00F\r") << QByteArray::fromHex("F00F");
     QTest::newRow("long line of separators around a short command")
         << QByteArray(40000, ' ') + "2181A0" + QByteArray(40000, '-') + "\r" << leave;
@@ -79,6 +87,10 @@ void TestCommandLine::refusesMalformedLines_data()
     QTest::newRow("three 0x pairs make nine digits") << QByteArray("0x21 0x81 0xA0\r");
     QTest::newRow("letters beyond F do not count") << QByteArray("GHIJKLMN\r");
     QTest::newRow("two digits among ignored letters") << QByteArray("xx21yyzz\r");
+    QTest::newRow("header announces a data byte that is missing") << QByteArray("0101\r");
+    QTest::newRow("header announces two data bytes, one follows") << QByteArray("420102\r");
+    QTest::newRow("one byte more than the header announces") << QByteArray("2181A000\r");
+    QTest::newRow("eight bytes under a header of none") << QByteArray("0023456789ABCDEF\r");
 }
 
 void TestCommandLine::refusesMalformedLines()
@@ -122,9 +134,11 @@ void TestCommandLine::hexLineOfACommandTranslatesBack()
 {
     // What the server logs or answers in hex must read back as the same bytes
     // when a client sends it as a command, for every length a command may have.
-    QByteArray command;
     for (int length = 1; length <= 8; ++length) {
-        command.append(static_cast<char>(0xF7 - 0x23 * length));
+        QByteArray command;
+        for (int i = 0; i < length; ++i)
+            command.append(static_cast<char>(0xF7 - 0x23 * i));
+        command[0] = static_cast<char>(0xF0 | (length - 2)); // the header announces the rest
         const std::optional<QByteArray> translated = TranslateCommandLine(HexLine(command));
         if (length < 2) {
             QVERIFY(!translated.has_value());

@@ -21,7 +21,9 @@ ended by CR, waits for its answer and prints the answer line on standard
 output. The next command goes out only when the previous one has its answer;
 the first failure ends the run. A command is 2 to 8 bytes written as 4 to 16
 hex digits, e.g. 2181A0; the server ignores every other character, so
-"21 81 a0" is the same command.
+"21 81 a0" is the same command. Its first byte, the header, gives in its low
+four bits the number n of data bytes: the command is exactly n + 2 bytes
+(header, data, check byte), so 0000 and 2181A0 are commands, 0101 is not.
 
 With --listen it prints every line of the broadcast service (default port
 5551) as it comes. The server closes a connection that sends nothing for more

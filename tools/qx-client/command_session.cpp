@@ -64,8 +64,10 @@ void CommandSession::takeAnswer(const QByteArray &line)
     if (line == ErrorAnswer) {
         m_connection.close();
         finish(ExitMalformed,
-            QStringLiteral("the server found the command \"%1\" malformed (error answer %2): "
-                           "a command is 2 to 8 bytes written as 4 to 16 hex digits")
+            QStringLiteral(
+                "the server found the command \"%1\" malformed (error answer %2): "
+                "a command is 2 to 8 bytes written as 4 to 16 hex digits, and as many bytes "
+                "as its header announces")
                 .arg(current(), QString::fromLatin1(ErrorAnswer)));
     } else if (line == TimeoutAnswer) {
         m_connection.close();
