@@ -1,5 +1,6 @@
 // Command line translation fed arbitrary text: no crash, and the bytes that come
-// out are exactly the line's hex digit pairs, recomputed here on their own.
+// out are exactly the line's hex digit pairs, recomputed here on their own, as
+// many as the first pair (the header) announces.
 
 #include "command/command_line.h"
 #include "fuzz_check.h"
@@ -39,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::optional<QByteArray> command = TranslateCommandLine(line);
     const std::string digits = DigitValues(line);
     const auto count = static_cast<int>(digits.size());
-    const bool valid = count >= MinDigits && count <= MaxDigits && count % 2 == 0;
+    // The header's low four bits announce the data bytes that follow it, before the check byte.
+    const bool agrees = count >= 2 && count / 2 == (digits[1] & 15) + 2;
+    const bool valid = count >= MinDigits && count <= MaxDigits && count % 2 == 0 && agrees;
 
     QX_FUZZ_CHECK(command.has_value() == valid);
     if (!command)
