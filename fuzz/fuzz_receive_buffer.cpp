@@ -1,10 +1,11 @@
-// The receive buffer rules fed an arbitrary byte stream in arbitrary chunks,
-// with the cutting rules run in between in an arbitrary order.
+// The receive buffer as the serial link keeps it, fed an arbitrary byte stream
+// in arbitrary chunks: after every chunk its frames are read and the bytes read
+// removed, and now and then the stale answers are dropped before a request.
 //
 // Input: byte 0 gives the number k (1..8) of control bytes that follow; the rest
 // is the byte stream from the device. The control bytes are used in a cycle,
-// one per step: the low four bits choose the step, the high four its size (the
-// length of an appended chunk, or the cap).
+// one per step: the low four bits choose the step, the high four the length of
+// an appended chunk.
 
 #include "fuzz_check.h"
 #include "link/receive_buffer.h"
@@ -15,39 +16,42 @@
 
 namespace {
 
+using ReceiveBuffer::Frame;
+
 constexpr int MaxControlBytes = 8;
-constexpr int CapStep = 8; // bytes per unit of a cap taken from a control byte
+constexpr int DropStep = 7;
+constexpr int LongestFrame = 19;
 
 const QByteArray AnswerStart("\xFF\xFE", 2);
-const QByteArray BroadcastStart("\xFF\xFD", 2);
 
-// The first frame starting with `prefix` is complete in `buffer`.
-bool HasCompleteFrame(const QByteArray &buffer, const QByteArray &prefix)
+QByteArray Framed(const Frame &frame)
 {
-    const qsizetype start = buffer.indexOf(prefix);
-    if (start < 0 || start + 2 >= buffer.size())
-        return false;
-    return buffer.size() - start
-        >= ReceiveBuffer::FrameLength(static_cast<quint8>(buffer.at(start + 2)));
+    const char kind = frame.kind == Frame::Kind::Answer ? '\xFE' : '\xFD';
+    return QByteArray(1, '\xFF') + kind + frame.message;
 }
 
-// A message cut from `before` is the frame after the first `prefix`: its
-// first byte is that frame's header, its length follows from the header.
-void CheckCutMessage(const QByteArray &before, const QByteArray &prefix, const QByteArray &message)
+// Reads the buffer as the link does and checks what the reading says.
+void Read(QByteArray &buffer, QByteArray &frames)
 {
-    const qsizetype start = before.indexOf(prefix);
-    QX_FUZZ_CHECK(start >= 0 && start + 2 < before.size());
-    const auto header = static_cast<quint8>(before.at(start + 2));
-    QX_FUZZ_CHECK(message.size() == (header & 15) + 2);
-    QX_FUZZ_CHECK(static_cast<quint8>(message.at(0)) == header);
-    QX_FUZZ_CHECK(before.mid(start + 2, message.size()) == message);
-}
-
-void Append(QByteArray &buffer, const QByteArray &chunk)
-{
-    const QByteArray before = buffer;
-    buffer.append(chunk);
-    QX_FUZZ_CHECK(buffer == before + chunk);
+    const ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(buffer);
+    QX_FUZZ_CHECK(reading.consumed >= 0 && reading.consumed <= buffer.size());
+    const QByteArray read = buffer.left(reading.consumed);
+    qsizetype from = 0;
+    for (const Frame &frame : reading.frames) {
+        // Each frame is as long as its header says and stands, in order, in what was read.
+        QX_FUZZ_CHECK(frame.message.size()
+            == ReceiveBuffer::FrameLength(static_cast<quint8>(frame.message.at(0))) - 2);
+        const qsizetype at = read.indexOf(Framed(frame), from);
+        QX_FUZZ_CHECK(at >= 0);
+        from = at + frame.message.size() + 2;
+        frames += Framed(frame);
+    }
+    buffer.remove(0, reading.consumed);
+    // What waits is one incomplete frame, or an FF that may begin one.
+    QX_FUZZ_CHECK(buffer.size() <= LongestFrame);
+    QX_FUZZ_CHECK(buffer.isEmpty() || buffer.startsWith('\xFF'));
+    const ReceiveBuffer::Reading again = ReceiveBuffer::ReadFrames(buffer);
+    QX_FUZZ_CHECK(again.frames.empty() && again.consumed == 0);
 }
 
 void DropStaleAnswers(QByteArray &buffer)
@@ -56,96 +60,6 @@ void DropStaleAnswers(QByteArray &buffer)
     ReceiveBuffer::DropStaleAnswers(buffer);
     QX_FUZZ_CHECK(buffer.size() <= sizeBefore);
     QX_FUZZ_CHECK(!buffer.contains(AnswerStart));
-}
-
-void TakeAnswer(QByteArray &buffer)
-{
-    const QByteArray before = buffer;
-    const std::optional<QByteArray> message = ReceiveBuffer::TakeAnswer(buffer);
-    QX_FUZZ_CHECK(message.has_value() == HasCompleteFrame(before, AnswerStart));
-    if (!message) {
-        QX_FUZZ_CHECK(buffer == before);
-        return;
-    }
-    CheckCutMessage(before, AnswerStart, *message);
-    QX_FUZZ_CHECK(buffer.size() <= before.size() - message->size() - 2);
-}
-
-void TakeBroadcast(QByteArray &buffer)
-{
-    const QByteArray before = buffer;
-    const std::optional<QByteArray> message = ReceiveBuffer::TakeBroadcast(buffer);
-    QX_FUZZ_CHECK(message.has_value() == HasCompleteFrame(before, BroadcastStart));
-    if (!message) {
-        QX_FUZZ_CHECK(buffer == before);
-        return;
-    }
-    CheckCutMessage(before, BroadcastStart, *message);
-    // Only the frame goes; the bytes before and after it join up.
-    const qsizetype start = before.indexOf(BroadcastStart);
-    QX_FUZZ_CHECK(buffer == before.left(start) + before.mid(start + 2 + message->size()));
-}
-
-void CleanUpAnswerPieces(QByteArray &buffer)
-{
-    const QByteArray before = buffer;
-    ReceiveBuffer::CleanUpAnswerPieces(buffer);
-    QX_FUZZ_CHECK(buffer.size() <= before.size());
-    if (!before.contains(AnswerStart))
-        QX_FUZZ_CHECK(buffer == before);
-}
-
-void EmptyWithoutFrameByte(QByteArray &buffer)
-{
-    const QByteArray before = buffer;
-    ReceiveBuffer::EmptyWithoutFrameByte(buffer);
-    QX_FUZZ_CHECK(buffer.isEmpty() || buffer.contains('\xFF'));
-    if (before.contains('\xFF'))
-        QX_FUZZ_CHECK(buffer == before);
-}
-
-void ApplyCap(QByteArray &buffer, int cap)
-{
-    const QByteArray before = buffer;
-    ReceiveBuffer::ApplyCap(buffer, cap);
-    QX_FUZZ_CHECK(buffer.size() <= cap);
-    if (before.size() <= cap)
-        QX_FUZZ_CHECK(buffer == before);
-    else // what is kept is the end of what was there
-        QX_FUZZ_CHECK(before.endsWith(buffer));
-}
-
-// Runs the step chosen by `control`; true when it appended.
-bool RunStep(QByteArray &buffer, quint8 control, const QByteArray &stream, qsizetype &read)
-{
-    const int operation = control & 15;
-    const int size = control >> 4;
-    switch (operation) {
-    case 7:
-        DropStaleAnswers(buffer);
-        return false;
-    case 8:
-        TakeAnswer(buffer);
-        return false;
-    case 9:
-        TakeBroadcast(buffer);
-        return false;
-    case 10:
-        EmptyWithoutFrameByte(buffer);
-        return false;
-    case 11:
-        ApplyCap(buffer, size * CapStep);
-        return false;
-    case 12:
-        CleanUpAnswerPieces(buffer);
-        return false;
-    default: {
-        const QByteArray chunk = stream.mid(read, size + 1);
-        read += chunk.size();
-        Append(buffer, chunk);
-        return true;
-    }
-    }
 }
 
 } // namespace
@@ -161,18 +75,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         static_cast<qsizetype>(size) - 1 - controlCount);
 
     QByteArray buffer;
+    QByteArray frames;
+    bool dropped = false;
     qsizetype read = 0;
-    // Cycle through the control bytes until the stream is used up, then once
-    // more so the last bytes meet every rule too. A cycle that never appends
-    // ends the loop.
-    for (;;) {
-        bool appended = false;
-        for (int i = 0; i < controlCount; ++i)
-            appended = RunStep(buffer, control[i], stream, read) || appended;
-        if (read >= stream.size() || !appended)
-            break;
+    int step = 0;
+    while (read < stream.size()) {
+        const quint8 next = control[step++ % controlCount];
+        if ((next & 15) == DropStep) {
+            DropStaleAnswers(buffer);
+            Read(buffer, frames);
+            dropped = true;
+            if (step > 4 * stream.size() + MaxControlBytes)
+                break; // a cycle of drops alone
+            continue;
+        }
+        const QByteArray chunk = stream.mid(read, (next >> 4) + 1);
+        read += chunk.size();
+        buffer.append(chunk);
+        Read(buffer, frames);
     }
-    for (int i = 0; i < controlCount; ++i)
-        RunStep(buffer, control[i], stream, read);
+    // However the bytes arrived, the same frames are read, as long as nothing was dropped.
+    if (!dropped) {
+        QByteArray whole = stream;
+        QByteArray wholeFrames;
+        Read(whole, wholeFrames);
+        QX_FUZZ_CHECK(wholeFrames == frames);
+        QX_FUZZ_CHECK(whole == buffer);
+    }
     return 0;
 }

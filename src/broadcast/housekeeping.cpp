@@ -8,10 +8,7 @@
 #include "core/idle.h"
 #include "core/presentation.h"
 #include "core/server_state.h"
-#include "link/receive_buffer.h"
 #include "link/serial_link.h"
-
-#include <QTimer>
 
 Housekeeping::Housekeeping(const Parts &parts, QObject *parent)
     : QObject(parent)
@@ -46,33 +43,5 @@ void Housekeeping::Timer1_Timer()
         state.ProgMode = false;
     }
 
-    if (cutBroadcast())
-        scheduleCut();
     state.T1InUse = false;
-}
-
-void Housekeeping::scheduleCut()
-{
-    if (m_cutScheduled)
-        return;
-    m_cutScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        m_cutScheduled = false;
-        // Every complete frame goes in this one pass. One frame per loop pass drains far slower
-        // than a serial read fills (a read brings hundreds of frames), so a burst would pile up
-        // in InpStr until its cap dropped the frames still waiting.
-        while (cutBroadcast()) { }
-    });
-}
-
-bool Housekeeping::cutBroadcast()
-{
-    QByteArray &buffer = m_parts.state.InpStr;
-    if (m_parts.state.WaitAnswer)
-        return false;
-    const std::optional<QByteArray> message = ReceiveBuffer::TakeBroadcast(buffer);
-    if (message)
-        m_parts.broadcasts.SubmitBC(*message);
-    ReceiveBuffer::EmptyWithoutFrameByte(buffer);
-    return message.has_value();
 }

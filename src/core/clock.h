@@ -3,23 +3,25 @@
 #include <QElapsedTimer>
 #include <QtGlobal>
 
-// Whole seconds for every time rule of the server: the idle rule, the answer
-// time-outs and the splash time. Only differences of readings mean anything.
+// Monotonic time for every time rule of the server: whole seconds for the idle
+// rule and the splash time, milliseconds for the answer limit and the
+// late-answer guard. Only differences of readings mean anything.
 class Clock
 {
 public:
     virtual ~Clock() = default;
-    virtual qint64 seconds() const = 0;
+    virtual qint64 milliseconds() const = 0;
+    qint64 seconds() const { return milliseconds() / 1000; }
 };
 
 // Production clock: monotonic, so setting the wall clock or a daylight-saving
-// change never closes connections or cuts a wait short. Never reads 0, which
-// the slot tables use for "no time".
+// change never closes connections or cuts a wait short. Its seconds never read
+// 0, which the slot tables use for "no time".
 class MonotonicClock : public Clock
 {
 public:
     MonotonicClock() { m_timer.start(); }
-    qint64 seconds() const override { return 1 + m_timer.elapsed() / 1000; }
+    qint64 milliseconds() const override { return 1000 + m_timer.elapsed(); }
 
 private:
     QElapsedTimer m_timer;
@@ -29,10 +31,11 @@ private:
 class ManualClock : public Clock
 {
 public:
-    qint64 seconds() const override { return m_now; }
-    void advance(qint64 seconds) { m_now += seconds; }
-    void set(qint64 seconds) { m_now = seconds; }
+    qint64 milliseconds() const override { return m_nowMs; }
+    void advance(qint64 seconds) { m_nowMs += seconds * 1000; }
+    void advanceMs(qint64 milliseconds) { m_nowMs += milliseconds; }
+    void set(qint64 seconds) { m_nowMs = seconds * 1000; }
 
 private:
-    qint64 m_now = 1000;
+    qint64 m_nowMs = 1000 * 1000;
 };

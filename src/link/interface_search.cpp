@@ -53,7 +53,7 @@ void InterfaceSearch::InitInterface(Done done)
     m_done = done ? std::move(done) : [](int) {};
     if (m_state.ProgMode)
         qCInfo(lcLink) << "searching the device (programming mode: a silent port costs up to"
-                       << Transaction::ProgModeAnswerLimitSeconds << "s)";
+                       << Transaction::ProgModeAnswerLimit.count() / 1000 << "s)";
     else
         qCDebug(lcLink) << "searching the device";
     takeOverPort();

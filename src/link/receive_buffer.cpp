@@ -4,38 +4,40 @@ namespace ReceiveBuffer {
 
 namespace {
 
-const char AnswerStart[] = { '\xFF', '\xFE' };
-const char BroadcastStart[] = { '\xFF', '\xFD' };
+constexpr char StartByte = '\xFF';
+constexpr char AnswerByte = '\xFE';
+constexpr char BroadcastByte = '\xFD';
 
-qsizetype Find(const QByteArray &buffer, const char (&prefix)[2], qsizetype from)
+bool IsFrameStartAt(QByteArrayView buffer, qsizetype position)
 {
-    return buffer.indexOf(QByteArrayView(prefix, 2), from);
+    if (position + 1 >= buffer.size() || buffer.at(position) != StartByte)
+        return false;
+    const char kind = buffer.at(position + 1);
+    return kind == AnswerByte || kind == BroadcastByte;
 }
 
-// The nearer of the next answer start and the next broadcast start at or after
-// `from`; -1 when there is neither.
-qsizetype NextFrameStart(const QByteArray &buffer, qsizetype from)
+// The first frame start (FF FE or FF FD) at or after `from` whose first byte
+// lies before `before`; -1 when there is none. Scans only up to `before`, so
+// that reading a long burst frame by frame stays linear.
+qsizetype NextFrameStart(QByteArrayView buffer, qsizetype from, qsizetype before)
 {
-    const qsizetype answer = Find(buffer, AnswerStart, from);
-    const qsizetype broadcast = Find(buffer, BroadcastStart, from);
-    if (answer < 0)
-        return broadcast;
-    if (broadcast < 0)
-        return answer;
-    return qMin(answer, broadcast);
+    const QByteArrayView window = buffer.first(qMin(before, buffer.size()));
+    for (qsizetype at = window.indexOf(StartByte, from); at >= 0;
+         at = window.indexOf(StartByte, at + 1)) {
+        if (IsFrameStartAt(buffer, at))
+            return at;
+    }
+    return -1;
 }
 
-// The complete frame's message at `start`, cut out; nothing when incomplete.
-std::optional<QByteArray> CutFrame(QByteArray &buffer, qsizetype start)
+qsizetype NextFrameStart(QByteArrayView buffer, qsizetype from)
 {
-    if (start + 2 >= buffer.size())
-        return std::nullopt;
-    const int length = FrameLength(static_cast<quint8>(buffer.at(start + 2)));
-    if (buffer.size() - start < length)
-        return std::nullopt;
-    QByteArray message = buffer.mid(start + 2, length - 2);
-    buffer.remove(start, length);
-    return message;
+    return NextFrameStart(buffer, from, buffer.size());
+}
+
+qsizetype NextAnswerStart(QByteArrayView buffer, qsizetype from)
+{
+    return buffer.indexOf(QByteArrayView("\xFF\xFE", 2), from);
 }
 
 } // namespace
@@ -45,9 +47,57 @@ QByteArray TimeoutAnswer()
     return QByteArray("\x01\x01\x00", 3);
 }
 
+bool CheckByteAgrees(QByteArrayView message)
+{
+    if (message.isEmpty())
+        return false;
+    char sum = 0;
+    for (char byte : message.chopped(1))
+        sum ^= byte;
+    return sum == message.back();
+}
+
+Reading ReadFrames(QByteArrayView buffer)
+{
+    Reading reading;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype start = NextFrameStart(buffer, from);
+        if (start < 0) {
+            // Noise to the end, but for a last FF: it may be the first half of a frame start.
+            const bool startMayFollow = buffer.size() > from && buffer.endsWith(StartByte);
+            reading.consumed = startMayFollow ? buffer.size() - 1 : buffer.size();
+            return reading;
+        }
+        reading.consumed = start;
+        if (start + 2 >= buffer.size())
+            return reading; // the header has yet to come
+        const qsizetype end = start + FrameLength(static_cast<quint8>(buffer.at(start + 2)));
+        if (end > buffer.size())
+            return reading; // incomplete: waits for its bytes
+        const QByteArrayView message = buffer.sliced(start + 2, end - start - 2);
+        if (!CheckByteAgrees(message)) {
+            // Another frame start that begins within the extent, after the frame's own:
+            // then this is a piece, and its bytes up to that start are noise.
+            const qsizetype inner = NextFrameStart(buffer, start + 2, end);
+            if (inner >= 0) {
+                from = inner;
+                continue;
+            }
+            if (end == buffer.size() && buffer.endsWith(StartByte))
+                return reading; // its last FF may begin a frame: the next byte decides
+        }
+        const bool answer = buffer.at(start + 1) == AnswerByte;
+        reading.frames.push_back(
+            { answer ? Frame::Kind::Answer : Frame::Kind::Broadcast, message.toByteArray() });
+        from = end;
+        reading.consumed = end;
+    }
+}
+
 void DropStaleAnswers(QByteArray &buffer)
 {
-    qsizetype start = Find(buffer, AnswerStart, 0);
+    qsizetype start = NextAnswerStart(buffer, 0);
     while (start >= 0) {
         qsizetype end = buffer.size();
         if (start + 2 < buffer.size())
@@ -58,52 +108,16 @@ void DropStaleAnswers(QByteArray &buffer)
         buffer.remove(start, end - start);
         // An FF just before the removed bytes and an FE just after them now
         // stand side by side: that is a stale answer start too.
-        start = Find(buffer, AnswerStart, qMax<qsizetype>(0, start - 1));
+        start = NextAnswerStart(buffer, qMax<qsizetype>(0, start - 1));
     }
-}
-
-std::optional<QByteArray> TakeAnswer(QByteArray &buffer)
-{
-    const qsizetype start = Find(buffer, AnswerStart, 0);
-    if (start < 0)
-        return std::nullopt;
-    std::optional<QByteArray> message = CutFrame(buffer, start);
-    if (message)
-        CleanUpAnswerPieces(buffer);
-    return message;
-}
-
-void CleanUpAnswerPieces(QByteArray &buffer)
-{
-    qsizetype start = Find(buffer, AnswerStart, 0);
-    while (start >= 0) {
-        const qsizetype next = NextFrameStart(buffer, start + 1);
-        if (next >= 0)
-            buffer.remove(start, next - start);
-        start = Find(buffer, AnswerStart, start + 1);
-    }
-}
-
-std::optional<QByteArray> TakeBroadcast(QByteArray &buffer)
-{
-    const qsizetype start = Find(buffer, BroadcastStart, 0);
-    if (start < 0)
-        return std::nullopt;
-    return CutFrame(buffer, start);
-}
-
-void EmptyWithoutFrameByte(QByteArray &buffer)
-{
-    if (!buffer.contains('\xFF'))
-        buffer.clear();
 }
 
 void ApplyCap(QByteArray &buffer, int cap)
 {
     if (buffer.size() <= cap)
         return;
-    const qsizetype lastAnswer = buffer.lastIndexOf(QByteArrayView(AnswerStart, 2));
-    const qsizetype lastBroadcast = buffer.lastIndexOf(QByteArrayView(BroadcastStart, 2));
+    const qsizetype lastAnswer = buffer.lastIndexOf(QByteArrayView("\xFF\xFE", 2));
+    const qsizetype lastBroadcast = buffer.lastIndexOf(QByteArrayView("\xFF\xFD", 2));
     const qsizetype last = qMax(lastAnswer, lastBroadcast);
     if (last > 0)
         buffer.remove(0, last);

@@ -1,14 +1,15 @@
 #pragma once
 
 #include <QByteArray>
-#include <optional>
+#include <QByteArrayView>
+#include <vector>
 
-// The rules that cut the receive buffer InpStr. Pure functions: each takes the
-// buffer, removes what it consumes and returns what it cut. Frame starts are
+// The rules that read the receive buffer InpStr. Pure functions: each takes the
+// buffer and says what it consumed; the caller keeps the rest. Frame starts are
 // compared byte for byte: FF FE (answer) and FF FD (broadcast).
 //
 // A frame is FF, FE or FD, then a message: header byte H, (H & 15) data bytes,
-// one check byte; n + 4 bytes in all. The check byte is never verified.
+// one check byte; n + 4 bytes in all.
 namespace ReceiveBuffer {
 
 constexpr int Cap = 64 * 1024;
@@ -22,29 +23,45 @@ inline int FrameLength(quint8 header)
     return (header & 15) + 4;
 }
 
+// Whether a message's check byte is the XOR of its header and data bytes.
+bool CheckByteAgrees(QByteArrayView message);
+
+struct Frame
+{
+    enum class Kind
+    {
+        Answer,
+        Broadcast
+    };
+
+    Kind kind = Kind::Answer;
+    QByteArray message; // header, data, check byte; without the frame start
+};
+
+struct Reading
+{
+    std::vector<Frame> frames; // the complete frames, in the order they arrived
+    qsizetype consumed = 0; // bytes at the front that are frames or noise; the rest waits
+};
+
+// Reads the buffer from its start as a sequence of frames, each frame's header
+// telling where the next may begin:
+//  - bytes before a frame start are noise (a last FF waits: it may begin one);
+//  - a complete frame whose extent holds no other frame start is a frame, its
+//    check byte unverified;
+//  - a complete frame whose extent holds another frame start (one whose FF lies
+//    within it) is a frame only if its check byte agrees; otherwise it is a
+//    piece, and its bytes up to that inner start are noise (a piece of an
+//    answer never swallows a broadcast, and FF FE in a genuine broadcast's
+//    data is data);
+//  - an incomplete frame waits for its bytes, and so does everything after it.
+Reading ReadFrames(QByteArrayView buffer);
+
 // Before a request is written: every answer frame already in the buffer
 // answers nothing, so it goes. From each FF FE the bytes go up to the frame's
 // end by its header, the next frame start, or the buffer's end, whichever comes
 // first. Broadcast frames stay.
 void DropStaleAnswers(QByteArray &buffer);
-
-// The first complete answer frame's message (without FF FE), cut out of the
-// buffer, followed by the clean-up of left-over answer pieces; nothing, and the
-// buffer unchanged, when no complete answer frame stands first.
-std::optional<QByteArray> TakeAnswer(QByteArray &buffer);
-
-// Clean-up after an answer was cut: from each FF FE, the bytes up to the next
-// frame start (FF FE or FF FD, the nearer one) go; a piece with no frame start
-// after it stays. The header moved to the position of a removal is not looked
-// at again.
-void CleanUpAnswerPieces(QByteArray &buffer);
-
-// The first broadcast frame's message (without FF FD) when that frame is
-// complete, cut out of the buffer; nothing otherwise.
-std::optional<QByteArray> TakeBroadcast(QByteArray &buffer);
-
-// A buffer with no byte FF left holds no frame start now or later: empty it.
-void EmptyWithoutFrameByte(QByteArray &buffer);
 
 // Keeps the buffer within `cap` bytes: past it the bytes before the last frame
 // start are dropped, and if that is not enough, or there is none, it is emptied.

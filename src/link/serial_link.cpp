@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
@@ -50,6 +51,7 @@ bool SerialLink::open(int number, QString *error)
         return false;
     }
     m_number = number;
+    ++m_openCount;
     m_dsrWasOn = false;
     m_reportsPinout = true;
     // A pseudo-terminal refuses DTR; like every failed port operation this is
@@ -82,6 +84,7 @@ void SerialLink::write(const QByteArray &bytes)
 {
     if (!m_port->isOpen())
         return;
+    ++m_writes;
     m_port->write(bytes);
     // Hands the bytes to the driver now rather than on the next loop pass;
     // never blocks.
@@ -113,12 +116,51 @@ void SerialLink::readData()
     const QByteArray bytes = m_port->readAll();
     if (bytes.isEmpty())
         return;
-    m_state.InpStr += bytes;
-    ReceiveBuffer::ApplyCap(m_state.InpStr);
     qCDebug(lcFrames).noquote() << "<<" << bytes.toHex(' ').toUpper();
+    m_state.InpStr += bytes;
+    readFrames();
     Q_EMIT bytesArrived();
 }
 
+void SerialLink::dropStaleAnswers()
+{
+    ReceiveBuffer::DropStaleAnswers(m_state.InpStr);
+    readFrames();
+}
+
+void SerialLink::readFrames()
+{
+    // A receiver may write a request or drop stale answers, which asks for another reading;
+    // it waits until this batch is out, so frames always leave in the order they arrived.
+    m_readAgain = true;
+    if (m_reading)
+        return;
+    m_reading = true;
+    while (std::exchange(m_readAgain, false))
+        dispatchFrames();
+    m_reading = false;
+}
+
+void SerialLink::dispatchFrames()
+{
+    QByteArray &buffer = m_state.InpStr;
+    ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(buffer);
+    // What stays is at most one incomplete frame, so the cap only ever meets noise.
+    buffer.remove(0, reading.consumed);
+    ReceiveBuffer::ApplyCap(buffer);
+    const quint64 writesBefore = m_writes;
+    for (ReceiveBuffer::Frame &frame : reading.frames) {
+        if (frame.kind == ReceiveBuffer::Frame::Kind::Broadcast) {
+            Q_EMIT broadcastReceived(frame.message);
+        } else if (m_writes != writesBefore) {
+            // A receiver wrote a request meanwhile: this answer arrived before it.
+            qCDebug(lcFrames).noquote() << "answer" << frame.message.toHex(' ').toUpper()
+                                        << "predates the request: dropped";
+        } else {
+            Q_EMIT answerReceived(frame.message);
+        }
+    }
+}
 void SerialLink::handleError(QSerialPort::SerialPortError error)
 {
     // Only a device that went away counts. Line errors (break, framing, parity,

@@ -33,21 +33,34 @@ public:
     // The device path that port number `number` names.
     QString pathOf(int number) const;
 
+    // Successful opens so far: a port reopened since a reading was taken is another line.
+    quint64 openCount() const { return m_openCount; }
+
     // One write; a failure is ignored (a transaction then runs into its time-out).
     void write(const QByteArray &bytes);
+
+    // Before a request is written: answer frames already received answer nothing and go
+    // (frames that complete by that are read at once).
+    void dropStaleAnswers();
 
     // Housekeeping: where the port reports its pinout signals, DSR going from on
     // to off means the device went away. Ports that report none are left alone.
     void checkDsr();
 
 Q_SIGNALS:
-    // New bytes were appended to InpStr (and the buffer's cap applied).
+    // A complete answer frame's message, read in the pass its last byte arrived in.
+    void answerReceived(const QByteArray &message);
+    // A complete broadcast frame's message, in the order the frames arrived.
+    void broadcastReceived(const QByteArray &message);
+    // New bytes were appended to InpStr and its frames read.
     void bytesArrived();
     // The port was closed because the device went away.
     void deviceLost(const QString &reason);
 
 private:
     void readData();
+    void readFrames();
+    void dispatchFrames();
     void handleError(QSerialPort::SerialPortError error);
     void loseDevice(const QString &reason);
     void requestLowLatency();
@@ -56,6 +69,10 @@ private:
     const PortMap &m_ports;
     QSerialPort *m_port = nullptr;
     int m_number = 0;
+    quint64 m_openCount = 0;
+    quint64 m_writes = 0; // requests written so far; an answer read before the latest is stale
+    bool m_reading = false; // frames are being handed out
+    bool m_readAgain = false; // the buffer changed while they were
     bool m_dsrWasOn = false; // DSR seen on since the open; only a drop from on is a loss
     bool m_reportsPinout = true; // the open port reports its pinout signals (ptys do not)
 };

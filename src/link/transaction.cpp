@@ -7,7 +7,6 @@
 #include "link/serial_link.h"
 
 #include <QTimer>
-#include <optional>
 #include <utility>
 
 namespace {
@@ -28,67 +27,128 @@ Transaction::Transaction(ServerState &state, SerialLink &link, const Clock &cloc
     , m_clock(clock)
     , m_passTimer(new QTimer(this))
 {
-    m_passTimer->setInterval(PassInterval);
+    m_passTimer->setSingleShot(true);
     connect(m_passTimer, &QTimer::timeout, this, &Transaction::runPass);
-    connect(&m_link, &SerialLink::bytesArrived, this, &Transaction::runPass);
+    connect(&m_link, &SerialLink::answerReceived, this, &Transaction::takeAnswer);
 }
 
 void Transaction::SendData(const QByteArray &data, Done done)
 {
-    Q_ASSERT_X(!m_open, "Transaction::SendData", "a transaction is already open");
-    if (m_open) {
+    Q_ASSERT_X(!isOpen(), "Transaction::SendData", "a transaction is already open");
+    if (isOpen()) {
         qCWarning(lcLink).noquote()
             << "request" << Hex(data) << "refused: another transaction is open";
         deliver(std::move(done), ReceiveBuffer::TimeoutAnswer());
         return;
     }
-    m_state.WaitAnswer = true;
     if (!m_link.isOpen()) {
-        m_state.WaitAnswer = false;
+        m_lineState = State::Idle;
         qCDebug(lcFrames).noquote() << "request" << Hex(data) << "not sent: port closed";
         deliver(std::move(done), ReceiveBuffer::TimeoutAnswer());
         return;
     }
-    m_open = true;
-    m_done = std::move(done);
-    ReceiveBuffer::DropStaleAnswers(m_state.InpStr);
-    const QByteArray frame = AnswerPrefix + data;
-    qCDebug(lcFrames).noquote() << ">>" << Hex(frame);
-    m_link.write(frame);
-    m_start = m_clock.seconds();
-    m_limit = m_state.ProgMode ? ProgModeAnswerLimitSeconds : AnswerLimitSeconds;
-    m_timedOut = false;
-    m_passTimer->start();
+    m_request = data;
+    m_done = done ? std::move(done) : [](const QByteArray &) {};
+    m_state.WaitAnswer = true;
+    if (m_lineState == State::LateAnswerGuard && guardStillHolds()) {
+        qCDebug(lcFrames).noquote() << "request" << Hex(data) << "held until the guard ends";
+        return;
+    }
+    writeRequest();
 }
 
 void Transaction::abort()
 {
-    if (!m_open)
+    m_lineState = State::Idle;
+    m_passTimer->stop();
+    if (!isOpen())
         return;
     qCDebug(lcLink) << "open transaction aborted";
     complete(ReceiveBuffer::TimeoutAnswer());
 }
 
+void Transaction::writeRequest()
+{
+    m_link.dropStaleAnswers();
+    const QByteArray frame = AnswerPrefix + m_request;
+    qCDebug(lcFrames).noquote() << ">>" << Hex(frame);
+    m_limitMs = (m_state.ProgMode ? ProgModeAnswerLimit : AnswerLimit).count();
+    m_deadlineMs = now() + m_limitMs;
+    m_lineState = State::WaitingForAnswer;
+    m_link.write(frame);
+    scheduleNextPass();
+}
+
+void Transaction::takeAnswer(const QByteArray &message)
+{
+    switch (m_lineState) {
+    case State::WaitingForAnswer:
+        qCDebug(lcFrames).noquote() << "answer" << Hex(message);
+        m_lineState = State::Idle;
+        m_passTimer->stop();
+        complete(message);
+        return;
+    case State::LateAnswerGuard:
+        qCDebug(lcFrames).noquote() << "late answer" << Hex(message) << "dropped";
+        endGuard();
+        return;
+    case State::Idle:
+        qCDebug(lcFrames).noquote() << "answer" << Hex(message) << "without a request: dropped";
+        return;
+    }
+}
+
 void Transaction::runPass()
 {
-    if (!m_open)
-        return;
-    if (m_clock.seconds() - m_start >= m_limit)
-        m_timedOut = true;
-    if (std::optional<QByteArray> answer = ReceiveBuffer::TakeAnswer(m_state.InpStr)) {
-        qCDebug(lcFrames).noquote() << "answer" << Hex(*answer);
-        complete(*answer);
-    } else if (m_timedOut) {
-        qCDebug(lcFrames) << "no answer within" << m_limit << "s";
+    if (m_lineState == State::WaitingForAnswer && now() >= m_deadlineMs) {
+        qCDebug(lcFrames).noquote()
+            << "no answer to" << Hex(m_request) << "within" << m_limitMs << "ms";
+        m_lineState = State::LateAnswerGuard;
+        m_guardEndMs = m_deadlineMs + LateAnswerGuardTime.count();
+        m_guardLine = m_link.openCount();
         complete(ReceiveBuffer::TimeoutAnswer());
     }
+    if (m_lineState == State::LateAnswerGuard && !guardStillHolds())
+        endGuard();
+    scheduleNextPass();
+}
+
+bool Transaction::guardStillHolds() const
+{
+    // A late answer can only come on the line that carried the request.
+    return now() < m_guardEndMs && m_link.isOpen() && m_link.openCount() == m_guardLine;
+}
+
+void Transaction::endGuard()
+{
+    m_lineState = State::Idle;
+    m_passTimer->stop();
+    if (!isOpen())
+        return;
+    if (!m_link.isOpen()) {
+        qCDebug(lcFrames).noquote() << "request" << Hex(m_request) << "not sent: port closed";
+        complete(ReceiveBuffer::TimeoutAnswer());
+        return;
+    }
+    writeRequest();
+}
+
+void Transaction::scheduleNextPass()
+{
+    qint64 wait = PassInterval.count();
+    if (m_lineState == State::WaitingForAnswer)
+        wait = qBound<qint64>(0, m_deadlineMs - now(), wait);
+    else if (m_lineState == State::LateAnswerGuard)
+        wait = qBound<qint64>(0, m_guardEndMs - now(), wait);
+    else
+        return;
+    m_passTimer->start(std::chrono::milliseconds(wait));
 }
 
 void Transaction::complete(const QByteArray &answer)
 {
-    m_open = false;
     m_state.WaitAnswer = false;
-    m_passTimer->stop();
+    m_request.clear();
     deliver(std::exchange(m_done, nullptr), answer);
 }
 
@@ -97,4 +157,9 @@ void Transaction::deliver(Done done, const QByteArray &answer)
     if (!done)
         return;
     QTimer::singleShot(0, this, [done = std::move(done), answer] { done(answer); });
+}
+
+qint64 Transaction::now() const
+{
+    return m_clock.milliseconds();
 }

@@ -13,16 +13,22 @@ struct ServerState;
 // One request/answer exchange with the device, never blocking.
 //
 // SendData writes FF FE + the message and returns at once. The open transaction
-// is then advanced by every arrival of serial bytes and by a short timer (so a
-// clock that moves without any arrival is noticed), and completes with the
-// first complete answer frame in InpStr or, when the time limit has passed,
-// with TimeoutAnswer (01 01 00).
+// completes with the first answer frame that the serial link reads after the
+// request was written or, once the time limit has passed, with TimeoutAnswer
+// (01 01 00). A short timer looks at the clock while it waits.
+//
+// The line is in one of three states:
+//   Idle             no request open; an answer frame now answers nothing and goes;
+//   WaitingForAnswer a request is written and its answer awaited;
+//   LateAnswerGuard  a request timed out: for LateAnswerGuardTime past its limit an
+//                    answer frame is that request's late answer and goes. A request
+//                    sent meanwhile is held back and written when the guard ends or
+//                    as soon as one late answer has gone, so a slow device's answer
+//                    never reaches the next caller.
 //
 // Rules that hold:
-//  - one transaction at a time; WaitAnswer is true exactly while one is open;
-//  - answer frames already in InpStr when a request is written answer nothing:
-//    they are dropped before the write, so a late answer never reaches the
-//    next caller;
+//  - one transaction at a time; WaitAnswer is true exactly while a caller waits;
+//  - answer frames already received when a request is written answer nothing;
 //  - `done` is always called from the event loop through a zero-delay queued
 //    call, never from inside SendData or abort(), so a caller never re-enters
 //    itself. WaitAnswer is already false when it runs.
@@ -32,10 +38,17 @@ class Transaction : public QObject
 
 public:
     using Done = std::function<void(const QByteArray &answer)>;
+    enum class State
+    {
+        Idle,
+        WaitingForAnswer,
+        LateAnswerGuard
+    };
 
-    // Time limits in changes of the clock's whole second after the write.
-    static constexpr qint64 AnswerLimitSeconds = 2;
-    static constexpr qint64 ProgModeAnswerLimitSeconds = 60;
+    // Time limits after the request was written, on the monotonic clock.
+    static constexpr std::chrono::milliseconds AnswerLimit { 2000 };
+    static constexpr std::chrono::milliseconds ProgModeAnswerLimit { 60000 };
+    static constexpr std::chrono::milliseconds LateAnswerGuardTime { 1000 };
     static constexpr std::chrono::milliseconds PassInterval { 25 };
 
     Transaction(
@@ -45,23 +58,33 @@ public:
     // completes through `done` with the answer message or TimeoutAnswer. With
     // the port closed nothing is written and the answer is TimeoutAnswer.
     void SendData(const QByteArray &data, Done done);
-    bool isOpen() const { return m_open; }
-    // Completes the open transaction now with TimeoutAnswer (a start takes the
-    // port over); nothing when none is open.
+    // A caller waits for its answer (its request written, or held back by the guard).
+    bool isOpen() const { return static_cast<bool>(m_done); }
+    State state() const { return m_lineState; }
+    // Completes the open transaction now with TimeoutAnswer and ends any guard
+    // (a search takes the port over); nothing when none is open.
     void abort();
 
 private:
+    void takeAnswer(const QByteArray &message);
+    void writeRequest();
     void runPass();
+    void endGuard();
+    bool guardStillHolds() const;
+    void scheduleNextPass();
     void complete(const QByteArray &answer);
     void deliver(Done done, const QByteArray &answer);
+    qint64 now() const;
 
     ServerState &m_state;
     SerialLink &m_link;
     const Clock &m_clock;
-    QTimer *m_passTimer = nullptr; // runs only while a transaction is open
-    bool m_open = false;
+    QTimer *m_passTimer = nullptr; // runs only while the line is not idle
+    State m_lineState = State::Idle;
+    QByteArray m_request; // the open transaction's message
     Done m_done; // the open transaction's caller
-    qint64 m_start = 0; // clock reading when the request was written
-    qint64 m_limit = 0; // seconds, fixed when the request was written
-    bool m_timedOut = false; // the limit has passed; an answer found in the same pass still wins
+    qint64 m_limitMs = 0; // the awaited answer's limit, fixed when the request was written
+    qint64 m_deadlineMs = 0; // clock reading at which the awaited answer is late
+    qint64 m_guardEndMs = 0; // clock reading at which the guard ends
+    quint64 m_guardLine = 0; // the serial link's open count the guard belongs to
 };

@@ -22,11 +22,7 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
     , m_housekeeping({ m_state, clock, m_link, m_commands, m_broadcasts, presentation })
 {
     connect(&m_commands, &CommandService::commandQueued, &m_worker, &QueueWorker::scheduleStep);
-    connect(&m_worker, &QueueWorker::commandDone, &m_housekeeping, &Housekeeping::scheduleCut);
-    connect(&m_link, &SerialLink::bytesArrived, this, [this] {
-        if (!m_state.WaitAnswer)
-            m_housekeeping.scheduleCut();
-    });
+    connect(&m_link, &SerialLink::broadcastReceived, &m_broadcasts, &BroadcastService::SubmitBC);
 
     m_timer1.setInterval(TickInterval);
     m_timer2.setInterval(TickInterval);

@@ -28,17 +28,18 @@ struct ServerConfig
 // The server: owns the shared state, the serial link, both services and the
 // two 25 ms timers, and wires them together. Everything runs on one thread.
 //
-//   Timer1 (25 ms) -> Housekeeping::Timer1_Timer: idle rule, counts, leaving
-//                     programming mode, broadcast cut
+//   Timer1 (25 ms) -> Housekeeping::Timer1_Timer: DSR, idle rule, counts,
+//                     leaving programming mode
 //   Timer2 (25 ms) -> QueueWorker::Timer2_Timer: restart when the device is
 //                     lost, one command per step, answer to its client
-//   serial bytes   -> InpStr; the open transaction looks for its answer, and
-//                     without one the broadcast cut runs at once
+//   serial bytes   -> InpStr, read as frames by their own lengths: an answer
+//                     frame goes to the open transaction, broadcast frames to
+//                     the fan-out at once, in order, also while one waits
 //   command queued -> the worker step runs at once when the worker is idle
 //
 // Rules that MUST hold: one transaction at a time; T2InUse held from taking a
-// command until its answer is out; nothing cut from InpStr while WaitAnswer;
-// an answer only ever reaches the connection that sent its command.
+// command until its answer is out; frames read by their own lengths; an answer
+// only ever reaches the connection that sent its command, never a later one.
 class Server : public QObject, public ServerControl
 {
     Q_OBJECT

@@ -180,7 +180,7 @@ void TestInterfaceSearch::rejectsWrongProbeAnswers()
     wrong.setSilent(true);
     connect(&wrong, &SimulatedDevice::requestReceived, &wrong, [&] {
         if (answerFrame.isEmpty())
-            rig.clock.advance(Transaction::AnswerLimitSeconds);
+            rig.clock.advanceMs(Transaction::AnswerLimit.count());
         else
             wrong.sendRaw(answerFrame);
     });

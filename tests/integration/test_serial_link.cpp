@@ -20,8 +20,8 @@ private Q_SLOTS:
     void opensWithTheDeviceLineSettings();
     void openFailsWithTheSystemsText();
     void openClosesThePortFirst();
-    void appendsArrivalsToInpStr_data();
-    void appendsArrivalsToInpStr();
+    void readsArrivalsAsFrames_data();
+    void readsArrivalsAsFrames();
     void writesOnlyWhileOpen();
     void unplugClosesOnceWithoutSpinning();
     void dsrCheckLeavesAPortWithoutPinoutOpen();
@@ -100,27 +100,36 @@ void TestSerialLink::openClosesThePortFirst()
     QVERIFY(link.open(DevicePort));
 }
 
-void TestSerialLink::appendsArrivalsToInpStr_data()
+void TestSerialLink::readsArrivalsAsFrames_data()
 {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QByteArray>("arriving");
+    QTest::addColumn<QByteArrayList>("answers");
+    QTest::addColumn<QByteArrayList>("broadcasts");
     QTest::addColumn<QByteArray>("after");
 
     const QByteArray broadcast = QByteArray::fromHex("FFFD42010241");
-    QTest::newRow("bytes are appended to what is there") << QByteArray::fromHex(
-        "FFFE01") << QByteArray::fromHex("0706AA") << QByteArray::fromHex("FFFE010706AA");
-    QTest::newRow("garbage is kept as it arrives")
-        << QByteArray() << QByteArray::fromHex("00FF1234") << QByteArray::fromHex("00FF1234");
-    QTest::newRow("past the cap only the last frame start on is kept")
-        << QByteArray(ReceiveBuffer::Cap, '\x11') << broadcast << broadcast;
-    QTest::newRow("past the cap without a frame start the buffer is emptied")
-        << QByteArray(ReceiveBuffer::Cap, '\x11') << QByteArray::fromHex("2233") << QByteArray();
+    QTest::newRow("arrival completes the frame that waits")
+        << QByteArray::fromHex("FFFE01") << QByteArray::fromHex("0706AA")
+        << QByteArrayList { QByteArray::fromHex("010706") } << QByteArrayList {} << QByteArray();
+    QTest::newRow("noise goes, a last FF waits")
+        << QByteArray() << QByteArray::fromHex("00FF1234FF") << QByteArrayList {}
+        << QByteArrayList {} << QByteArray::fromHex("FF");
+    QTest::newRow("broadcasts in the order they came")
+        << QByteArray() << QByteArray::fromHex("FFFD610263FFFD00AB") << QByteArrayList {}
+        << QByteArrayList { QByteArray::fromHex("610263"), QByteArray::fromHex("00AB") }
+        << QByteArray();
+    QTest::newRow("a full buffer of noise never costs a frame")
+        << QByteArray(ReceiveBuffer::Cap, '\x11') << broadcast << QByteArrayList {}
+        << QByteArrayList { broadcast.mid(2) } << QByteArray();
 }
 
-void TestSerialLink::appendsArrivalsToInpStr()
+void TestSerialLink::readsArrivalsAsFrames()
 {
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, arriving);
+    QFETCH(QByteArrayList, answers);
+    QFETCH(QByteArrayList, broadcasts);
     QFETCH(QByteArray, after);
     SimFixture sim(DevicePort);
     QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
@@ -129,11 +138,19 @@ void TestSerialLink::appendsArrivalsToInpStr()
     SerialLink link(state, sim.ports());
     QVERIFY(link.open(DevicePort));
     QSignalSpy arrived(&link, &SerialLink::bytesArrived);
+    QByteArrayList answered;
+    QByteArrayList broadcast;
+    connect(&link, &SerialLink::answerReceived, this,
+        [&answered](const QByteArray &message) { answered << message; });
+    connect(&link, &SerialLink::broadcastReceived, this,
+        [&broadcast](const QByteArray &message) { broadcast << message; });
 
     sim.device().sendRaw(arriving);
 
     QVERIFY(arrived.wait());
     QTRY_COMPARE(state.InpStr, after);
+    QTRY_COMPARE(broadcast, broadcasts);
+    QCOMPARE(answered, answers);
 }
 
 void TestSerialLink::writesOnlyWhileOpen()

@@ -43,8 +43,9 @@ private Q_SLOTS:
     void burstArrivesInOrder();
     void frameSplitIntoPieces_data();
     void frameSplitIntoPieces();
-    void nothingIsCutWhileTransactionWaits_data();
-    void nothingIsCutWhileTransactionWaits();
+    void broadcastsFlowWhileCommandWaits_data();
+    void broadcastsFlowWhileCommandWaits();
+    void everyBroadcastArrivesDuringProgrammingModeWait();
 
     void closesIdleConnections_data();
     void closesIdleConnections();
@@ -167,7 +168,7 @@ void TestServerBroadcasts::frameSplitIntoPieces()
     QCOMPARE(m_rig->state().InpStr, QByteArray());
 }
 
-void TestServerBroadcasts::nothingIsCutWhileTransactionWaits_data()
+void TestServerBroadcasts::broadcastsFlowWhileCommandWaits_data()
 {
     QTest::addColumn<QByteArray>("answer"); // the device's answer; empty: none, time limit
     QTest::addColumn<QByteArray>("answerLine");
@@ -176,7 +177,9 @@ void TestServerBroadcasts::nothingIsCutWhileTransactionWaits_data()
     QTest::newRow("no answer, time limit") << QByteArray() << QByteArray("010100\r\n");
 }
 
-void TestServerBroadcasts::nothingIsCutWhileTransactionWaits()
+// A broadcast whose data holds FF FE arrives while a command waits: it reaches the listeners at
+// once, whole, and the asker still gets its own answer.
+void TestServerBroadcasts::broadcastsFlowWhileCommandWaits()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QByteArray, answerLine);
@@ -188,12 +191,12 @@ void TestServerBroadcasts::nothingIsCutWhileTransactionWaits()
     commandClient.send("2181A0\r");
     QVERIFY(m_rig->waitForRequests(1));
 
-    const QByteArray frame = Bytes("FFFD610263");
-    m_rig->device().sendRaw(frame);
-    QTRY_VERIFY(m_rig->state().InpStr.contains(frame));
-    QVERIFY(m_rig->waitForTicks(3));
-    QVERIFY(m_rig->state().InpStr.contains(frame));
-    QCOMPARE(listener.received(), QByteArray());
+    const QByteArray message = Bytes("43FFFE5A18");
+    m_rig->device().sendBroadcast(message);
+    QVERIFY(listener.waitForLine());
+    QCOMPARE(listener.takeLine(), Line(message));
+    QVERIFY(m_rig->state().WaitAnswer);
+    QCOMPARE(commandClient.received(), QByteArray());
 
     if (answer.isEmpty())
         m_rig->clock.advance(2);
@@ -201,9 +204,40 @@ void TestServerBroadcasts::nothingIsCutWhileTransactionWaits()
         m_rig->device().sendRaw(answer);
     QVERIFY(commandClient.waitForLine());
     QCOMPARE(commandClient.takeLine(), answerLine);
-    QVERIFY(listener.waitForLine());
-    QCOMPARE(listener.takeLine(), Line(Bytes("610263")));
     QCOMPARE(m_rig->state().InpStr, QByteArray());
+}
+
+// A programming command may wait up to 60 s for its answer. A stream of broadcasts meanwhile,
+// far more than the receive buffer holds, reaches the listener whole and in order as it comes.
+void TestServerBroadcasts::everyBroadcastArrivesDuringProgrammingModeWait()
+{
+    constexpr int Seconds = 20;
+    constexpr int PerSecond = 1000;
+    TcpClient programmer, listener;
+    QCOMPARE(m_rig->connectCommandClient(programmer), 1);
+    QCOMPARE(m_rig->connectBroadcastClient(listener), 1);
+    m_rig->device().clearRequests();
+    m_rig->device().setSilent(true);
+    programmer.send("22150000\r");
+    QVERIFY(m_rig->waitForRequests(1));
+    const QByteArray notices = Line(Bytes("610263")).repeated(2);
+    QVERIFY(listener.waitForReceived(notices.size()));
+
+    QByteArray expected = notices;
+    for (int second = 0; second < Seconds; ++second) {
+        for (int i = 0; i < PerSecond; ++i) {
+            const int n = second * PerSecond + i;
+            const char high = char(n >> 8), low = char(n & 0xFF);
+            const QByteArray message = QByteArray(1, '\x02') + high + low + char(2 ^ high ^ low);
+            m_rig->device().sendBroadcast(message);
+            expected += Line(message);
+        }
+        QVERIFY(listener.waitForReceived(expected.size()));
+        QVERIFY(m_rig->state().WaitAnswer);
+        m_rig->clock.advance(1);
+    }
+    QCOMPARE(listener.received(), expected);
+    QCOMPARE(programmer.received(), QByteArray());
 }
 
 void TestServerBroadcasts::closesIdleConnections_data()

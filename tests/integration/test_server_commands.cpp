@@ -82,6 +82,8 @@ private Q_SLOTS:
     void answersCommandLines();
     void silentDeviceAnswersAfterTimeLimit();
     void answersEachClientInRingOrder();
+    void lateAnswerNeverReachesTheOtherClient_data();
+    void lateAnswerNeverReachesTheOtherClient();
     void oldAnswerNeverReachesNewClientInSlot_data();
     void oldAnswerNeverReachesNewClientInSlot();
 
@@ -183,15 +185,16 @@ void TestServerCommands::silentDeviceAnswersAfterTimeLimit()
     client.send("2181A0\r");
     QVERIFY(m_rig->waitForRequests(1));
 
-    m_rig->clock.advance(1);
-    QVERIFY(m_rig->passSerialByte());
+    m_rig->clock.advanceMs(1999);
+    QVERIFY(m_rig->waitForTicks(2));
     QVERIFY(m_rig->state().WaitAnswer);
     QCOMPARE(client.received(), QByteArray());
 
-    m_rig->clock.advance(1);
+    m_rig->clock.advanceMs(1);
     QVERIFY(client.waitForLine());
     QCOMPARE(client.takeLine(), TimeoutLine);
 
+    m_rig->clock.advance(1); // the late-answer guard ends
     m_rig->device().setSilent(false);
     client.send("2181A0\r");
     QVERIFY(client.waitForLine());
@@ -221,6 +224,7 @@ void TestServerCommands::answersEachClientInRingOrder()
     m_rig->clock.advance(2);
     QVERIFY(clients[0]->waitForLine());
     QCOMPARE(clients[0]->takeLine(), TimeoutLine);
+    m_rig->clock.advance(1); // the late-answer guard ends
     for (int i = 1; i < int(commands.size()); ++i) {
         QVERIFY(clients[i]->waitForLine());
         QCOMPARE(clients[i]->takeLine(), EchoLine(commands[i].constData()));
@@ -231,6 +235,56 @@ void TestServerCommands::answersEachClientInRingOrder()
     QCOMPARE(m_rig->device().requests(), order);
     for (const auto &client : clients)
         QCOMPARE(client->takeLine(), QByteArray()); // nothing more than its own answer
+}
+
+void TestServerCommands::lateAnswerNeverReachesTheOtherClient_data()
+{
+    QTest::addColumn<int>("delayMs"); // when the device answers, after the request
+    QTest::addColumn<QByteArray>("firstLine"); // what the first client gets
+
+    QTest::newRow("1,600 ms: in time") << 1600 << EchoLine("2181A0");
+    QTest::newRow("1,900 ms: in time") << 1900 << EchoLine("2181A0");
+    QTest::newRow("2,300 ms: late, dropped") << 2300 << TimeoutLine;
+    QTest::newRow("2,900 ms: late, dropped") << 2900 << TimeoutLine;
+}
+
+// Two clients, the second's command waiting behind the first's. However late the device
+// answers the first, its answer never reaches the second, and every later answer is its own.
+void TestServerCommands::lateAnswerNeverReachesTheOtherClient()
+{
+    QFETCH(int, delayMs);
+    QFETCH(QByteArray, firstLine);
+    TcpClient first, second;
+    QCOMPARE(m_rig->connectCommandClient(first), 1);
+    QCOMPARE(m_rig->connectCommandClient(second), 2);
+    m_rig->device().clearRequests();
+    m_rig->device().setSilent(true);
+    first.send("2181A0\r");
+    QVERIFY(m_rig->waitForRequests(1));
+    QVERIFY(m_rig->sendCommand(second, 2, "42010241\r"));
+    QTRY_COMPARE(m_rig->state().Ring.count(), 1);
+
+    m_rig->clock.advanceMs(delayMs);
+    QVERIFY(m_rig->waitForTicks(2));
+    m_rig->device().setSilent(false);
+    m_rig->device().sendRaw(Bytes("FFFE2181A0"));
+
+    QVERIFY(first.waitForLine());
+    QCOMPARE(first.takeLine(), firstLine);
+    QVERIFY(second.waitForLine());
+    QCOMPARE(second.takeLine(), EchoLine("42010241"));
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray a
+            = QByteArray("21") + QByteArray::number(i, 16).rightJustified(2, '0') + "00";
+        const QByteArray b
+            = QByteArray("2200") + QByteArray::number(i, 16).rightJustified(2, '0') + "11";
+        first.send(a + '\r');
+        second.send(b + '\r');
+        QVERIFY(first.waitForLine());
+        QVERIFY(second.waitForLine());
+        QCOMPARE(first.takeLine(), EchoLine(a.constData()));
+        QCOMPARE(second.takeLine(), EchoLine(b.constData()));
+    }
 }
 
 void TestServerCommands::oldAnswerNeverReachesNewClientInSlot_data()
@@ -260,7 +314,7 @@ void TestServerCommands::oldAnswerNeverReachesNewClientInSlot()
     if (lateAnswer)
         m_rig->device().sendRaw(Bytes("FFFE2181A0"));
     else
-        m_rig->clock.advance(2);
+        m_rig->clock.advance(3); // the time limit and the late-answer guard
     QVERIFY(newcomer.waitForLine());
     QCOMPARE(newcomer.takeLine(), QByteArray("6182E3\r\n"));
     QCOMPARE(newcomer.takeLine(), QByteArray());
@@ -415,12 +469,12 @@ void TestServerCommands::programmingModeWaitsSixtySecondsForAnswer()
     QVERIFY(m_rig->waitForRequests(1));
     QVERIFY(m_rig->state().ProgMode);
 
-    m_rig->clock.advance(59);
-    QVERIFY(m_rig->passSerialByte());
+    m_rig->clock.advanceMs(59999);
+    QVERIFY(m_rig->waitForTicks(2));
     QVERIFY(m_rig->state().WaitAnswer);
     QCOMPARE(programmer.received(), QByteArray());
 
-    m_rig->clock.advance(1);
+    m_rig->clock.advanceMs(1);
     QVERIFY(programmer.waitForLine());
     QCOMPARE(programmer.takeLine(), TimeoutLine);
     QVERIFY(m_rig->state().ProgMode);

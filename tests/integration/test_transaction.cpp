@@ -5,6 +5,7 @@
 #include "link/transaction.h"
 #include "support/sim_fixture.h"
 
+#include <QByteArrayList>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -58,15 +59,15 @@ class TestTransaction : public QObject
 private Q_SLOTS:
     void answersFromTheDevice_data();
     void answersFromTheDevice();
-    void answerFromInpStrWithoutArrival();
     void answerArrivingByteByByte();
-    void cutsAndCleansUp_data();
-    void cutsAndCleansUp();
+    void staleFramesAndBroadcasts_data();
+    void staleFramesAndBroadcasts();
     void strayAnswerNeverReachesTheNextCaller_data();
     void strayAnswerNeverReachesTheNextCaller();
     void timeLimit_data();
     void timeLimit();
-    void answerWinsInThePassThatTimesOut();
+    void lateAnswerGuard_data();
+    void lateAnswerGuard();
     void closedPortAnswersTimeoutAtOnce();
     void unplugEndsWithTimeoutWithoutSpinning();
     void abortCompletesAtOnceAndFreesThePort();
@@ -104,20 +105,6 @@ void TestTransaction::answersFromTheDevice()
     QCOMPARE(rig.state.InpStr, QByteArray());
 }
 
-void TestTransaction::answerFromInpStrWithoutArrival()
-{
-    Rig rig;
-    QVERIFY2(rig.open(), qPrintable(rig.sim.errorString()));
-    rig.sim.device().setSilent(true);
-
-    const auto outcome = rig.send(Hex("010706"));
-    // Put there by nobody but the test: only the transaction's own timer finds it.
-    rig.state.InpStr += Hex("FFFE42010241");
-
-    QTRY_COMPARE(outcome->calls, 1);
-    QCOMPARE(outcome->answer, Hex("42010241"));
-}
-
 void TestTransaction::answerArrivingByteByByte()
 {
     Rig rig;
@@ -141,39 +128,44 @@ void TestTransaction::answerArrivingByteByByte()
     QCOMPARE(outcome->answer, Hex("42010241"));
 }
 
-void TestTransaction::cutsAndCleansUp_data()
+void TestTransaction::staleFramesAndBroadcasts_data()
 {
     QTest::addColumn<QByteArray>("before"); // InpStr when the request is written
     QTest::addColumn<QByteArray>("arriving"); // from the device after the request
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QByteArray>("after"); // InpStr once the answer is cut
+    QTest::addColumn<QByteArrayList>("broadcasts");
 
-    QTest::newRow("bytes before the answer stay")
-        << QByteArray() << Hex("AABBFFFE010706") << Hex("010706") << Hex("AABB");
-    QTest::newRow("piece of an answer before a broadcast goes up to the broadcast")
+    QTest::newRow("noise before the answer")
+        << QByteArray() << Hex("AABBFFFE010706") << Hex("010706") << QByteArrayList {};
+    QTest::newRow("piece of an answer before a broadcast is noise")
         << QByteArray() << Hex("FFFE010706FFFE61FFFD42010241") << Hex("010706")
-        << Hex("FFFD42010241");
-    QTest::newRow("complete answer behind the first one stays for now")
-        << QByteArray() << Hex("FFFE010706FFFE010405") << Hex("010706") << Hex("FFFE010405");
+        << QByteArrayList { Hex("42010241") };
+    QTest::newRow("a second answer frame answers nothing")
+        << QByteArray() << Hex("FFFE010706FFFE010405") << Hex("010706") << QByteArrayList {};
     QTest::newRow("answer frame already there answers nothing")
-        << Hex("FFFE42010241") << Hex("FFFE010706") << Hex("010706") << QByteArray();
-    QTest::newRow("piece of an old answer goes, the broadcast after it stays")
-        << Hex("FFFE61FFFD010203") << Hex("FFFE010706") << Hex("010706") << Hex("FFFD010203");
-    QTest::newRow("broadcast already there stays")
-        << Hex("FFFD010203") << Hex("FFFE010706") << Hex("010706") << Hex("FFFD010203");
+        << Hex("FFFE42010241") << Hex("FFFE010706") << Hex("010706") << QByteArrayList {};
+    QTest::newRow("piece of an old answer goes, the broadcast after it is read")
+        << Hex("FFFE61FFFD010203") << Hex("FFFE010706") << Hex("010706")
+        << QByteArrayList { Hex("010203") };
+    QTest::newRow("broadcast with FF FE in its data while the answer is awaited")
+        << QByteArray() << Hex("FFFD43FFFE5A18FFFE010706") << Hex("010706")
+        << QByteArrayList { Hex("43FFFE5A18") };
 }
 
-void TestTransaction::cutsAndCleansUp()
+void TestTransaction::staleFramesAndBroadcasts()
 {
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, arriving);
     QFETCH(QByteArray, answer);
-    QFETCH(QByteArray, after);
+    QFETCH(QByteArrayList, broadcasts);
     Rig rig;
     QVERIFY2(rig.open(), qPrintable(rig.sim.errorString()));
     rig.sim.device().setSilent(true);
     rig.state.InpStr = before;
     QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
+    QByteArrayList received;
+    connect(&rig.link, &SerialLink::broadcastReceived, this,
+        [&received](const QByteArray &message) { received << message; });
 
     const auto outcome = rig.send(Hex("010706"));
     QVERIFY(requests.wait());
@@ -181,7 +173,8 @@ void TestTransaction::cutsAndCleansUp()
 
     QTRY_COMPARE(outcome->calls, 1);
     QCOMPARE(outcome->answer, answer);
-    QCOMPARE(rig.state.InpStr, after);
+    QCOMPARE(received, broadcasts);
+    QCOMPARE(rig.state.InpStr, QByteArray());
 }
 
 void TestTransaction::strayAnswerNeverReachesTheNextCaller_data()
@@ -201,15 +194,17 @@ void TestTransaction::strayAnswerNeverReachesTheNextCaller()
     QVERIFY2(rig.open(), qPrintable(rig.sim.errorString()));
     SimulatedDevice &device = rig.sim.device();
     device.setSilent(!firstAnswered);
+    QSignalSpy arrived(&rig.link, &SerialLink::bytesArrived);
 
     const auto first = rig.send(Hex("2181A0"));
     if (!firstAnswered)
-        rig.clock.advance(Transaction::AnswerLimitSeconds);
+        rig.clock.advanceMs(Transaction::AnswerLimit.count());
     QTRY_COMPARE(first->calls, 1);
     QCOMPARE(first->answer, firstAnswered ? Hex("2181A0") : ReceiveBuffer::TimeoutAnswer());
 
+    arrived.clear();
     device.sendRaw(stray);
-    QTRY_VERIFY(rig.state.InpStr.endsWith(stray));
+    QVERIFY(arrived.wait());
     device.setSilent(false);
 
     for (const QByteArray &request : { Hex("F20203F3"), Hex("42010241"), Hex("010706") }) {
@@ -224,15 +219,16 @@ void TestTransaction::timeLimit_data()
 {
     QTest::addColumn<bool>("progModeAtStart");
     QTest::addColumn<bool>("progModeDuringWait");
-    QTest::addColumn<int>("notEnough"); // seconds
+    QTest::addColumn<int>("notEnough"); // milliseconds after the write
     QTest::addColumn<int>("enough");
 
-    QTest::newRow("1 s is not enough, 2 s are") << false << false << 1 << 2;
-    QTest::newRow("programming mode: 59 s are not enough, 60 s are") << true << true << 59 << 60;
+    QTest::newRow("1,999 ms are not enough, 2,000 ms are") << false << false << 1999 << 2000;
+    QTest::newRow("programming mode: 59,999 ms are not enough, 60,000 ms are")
+        << true << true << 59999 << 60000;
     QTest::newRow("programming mode ending during the wait keeps 60 s")
-        << true << false << 59 << 60;
+        << true << false << 59999 << 60000;
     QTest::newRow("programming mode beginning during the wait keeps 2 s")
-        << false << true << 1 << 2;
+        << false << true << 1999 << 2000;
 }
 
 void TestTransaction::timeLimit()
@@ -245,39 +241,73 @@ void TestTransaction::timeLimit()
     QVERIFY2(rig.open(), qPrintable(rig.sim.errorString()));
     rig.sim.device().setSilent(true);
     rig.state.ProgMode = progModeAtStart;
-    QSignalSpy arrived(&rig.link, &SerialLink::bytesArrived);
-    const QByteArray broadcast = Hex("FFFD42010241");
+    QSignalSpy broadcasts(&rig.link, &SerialLink::broadcastReceived);
 
     const auto outcome = rig.send(Hex("010706"));
     rig.state.ProgMode = progModeDuringWait;
-    rig.clock.advance(notEnough);
-    // An arrival runs a pass at once; the broadcast is no answer.
-    rig.sim.device().sendRaw(broadcast);
-    QVERIFY(arrived.wait());
+    rig.clock.advanceMs(notEnough);
+    // Read while the answer is awaited; a broadcast is no answer.
+    rig.sim.device().sendRaw(Hex("FFFD42010241"));
+    QVERIFY(broadcasts.wait());
     QCOMPARE(outcome->calls, 0);
     QVERIFY(rig.state.WaitAnswer);
 
-    rig.clock.advance(enough - notEnough);
+    rig.clock.advanceMs(enough - notEnough);
 
     QTRY_COMPARE(outcome->calls, 1);
     QCOMPARE(outcome->answer, ReceiveBuffer::TimeoutAnswer());
     QVERIFY(!rig.state.WaitAnswer);
-    QCOMPARE(rig.state.InpStr, broadcast);
+    QCOMPARE(rig.transaction.state(), Transaction::State::LateAnswerGuard);
 }
 
-void TestTransaction::answerWinsInThePassThatTimesOut()
+// After a time-out the line is guarded: the next request waits until the late answer has come
+// and gone, or until the guard's time is up, or until the port is another line.
+void TestTransaction::lateAnswerGuard_data()
 {
+    QTest::addColumn<QString>("event"); // what ends the guard while the next request is held
+    QTest::addColumn<int>("guardMs"); // time spent in the guard before it
+
+    QTest::newRow("late answer") << "late answer" << 0;
+    QTest::newRow("late answer near the guard's end") << "late answer" << 999;
+    QTest::newRow("guard's time up without a late answer") << "time" << 999;
+    QTest::newRow("port reopened") << "reopen" << 0;
+}
+
+void TestTransaction::lateAnswerGuard()
+{
+    QFETCH(QString, event);
+    QFETCH(int, guardMs);
     Rig rig;
     QVERIFY2(rig.open(), qPrintable(rig.sim.errorString()));
-    rig.sim.device().setSilent(true);
+    SimulatedDevice &device = rig.sim.device();
+    device.setSilent(true);
+    QSignalSpy requests(&device, &SimulatedDevice::requestReceived);
 
-    const auto outcome = rig.send(Hex("010706"));
-    // Both before the next pass: the limit has passed and the answer is there.
-    rig.clock.advance(Transaction::AnswerLimitSeconds + 5);
-    rig.state.InpStr += Hex("FFFE010706");
+    const auto first = rig.send(Hex("2181A0"));
+    QVERIFY(requests.wait());
+    rig.clock.advanceMs(Transaction::AnswerLimit.count());
+    QTRY_COMPARE(first->calls, 1);
+    QCOMPARE(first->answer, ReceiveBuffer::TimeoutAnswer());
 
-    QTRY_COMPARE(outcome->calls, 1);
-    QCOMPARE(outcome->answer, Hex("010706"));
+    const auto second = rig.send(Hex("010706"));
+    QVERIFY(rig.state.WaitAnswer);
+    rig.clock.advanceMs(guardMs);
+    QVERIFY(!requests.wait(100)); // held back: the guard still holds
+    QCOMPARE(requests.count(), 1);
+
+    device.setSilent(false);
+    if (event == "late answer") {
+        device.sendRaw(Hex("FFFE2181A0"));
+    } else if (event == "time") {
+        rig.clock.advanceMs(1);
+    } else if (event == "reopen") {
+        rig.link.close();
+        QVERIFY(rig.link.open(DevicePort));
+    }
+    QTRY_COMPARE(second->calls, 1);
+    QCOMPARE(second->answer, Hex("010706"));
+    QCOMPARE(requests.count(), 2);
+    QCOMPARE(rig.transaction.state(), Transaction::State::Idle);
 }
 
 void TestTransaction::closedPortAnswersTimeoutAtOnce()
@@ -328,7 +358,7 @@ void TestTransaction::unplugEndsWithTimeoutWithoutSpinning()
     QCOMPARE(outcome->calls, 0);
     QVERIFY(rig.state.WaitAnswer);
 
-    rig.clock.advance(Transaction::AnswerLimitSeconds);
+    rig.clock.advanceMs(Transaction::AnswerLimit.count());
 
     QTRY_COMPARE(outcome->calls, 1);
     QCOMPARE(outcome->answer, ReceiveBuffer::TimeoutAnswer());

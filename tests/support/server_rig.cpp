@@ -84,14 +84,3 @@ bool ServerRig::waitForTicks(int ticks)
     const int target = presentation.countUpdates + ticks;
     return QTest::qWaitFor([&] { return presentation.countUpdates >= target; }, WaitMs);
 }
-
-bool ServerRig::passSerialByte()
-{
-    const ServerState &state = server.state();
-    const qsizetype before = state.InpStr.size();
-    device().sendRaw(QByteArray(1, '\0'));
-    // Nothing is cut while the transaction waits, so the byte shows in InpStr;
-    // a transaction that ends on it has looked at the clock as well.
-    return QTest::qWaitFor(
-        [&] { return state.InpStr.size() > before || !state.WaitAnswer; }, WaitMs);
-}

@@ -57,10 +57,6 @@ public:
     bool waitForRequests(int count);
     // Waits for the housekeeping to have run `ticks` more times.
     bool waitForTicks(int ticks = 2);
-    // While a transaction waits: sends one stray byte from the device and waits
-    // until the server has read it, so the transaction has looked at the clock
-    // once more.
-    bool passSerialByte();
 
     SimFixture sim;
     ManualClock clock;
