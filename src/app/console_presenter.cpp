@@ -10,9 +10,10 @@ void ConsolePresenter::showStatus(const StatusLook &look)
     qCInfo(lcServer).noquote() << look.caption;
 }
 
-void ConsolePresenter::showStatusCaption(const QString &caption)
+void ConsolePresenter::showStatusCaption(const QString &)
 {
-    qCDebug(lcLink).noquote() << caption;
+    // The search's port-by-port progress: a server that keeps searching would
+    // repeat it every second; the search logs what matters itself.
 }
 
 void ConsolePresenter::showCounts(int commandConnections, int broadcastConnections)
@@ -28,10 +29,9 @@ void ConsolePresenter::showCounts(int commandConnections, int broadcastConnectio
                .arg(broadcastConnections);
 }
 
-void ConsolePresenter::showMessage(
-    const QString &title, const QString &text, std::function<void()> closed)
+void ConsolePresenter::showMessage(const QString &, const QString &, std::function<void()> closed)
 {
-    qCWarning(lcServer).noquote() << title + QStringLiteral(": ") + text;
+    // Whoever shows a message has logged it with its severity already.
     if (closed)
         closed();
 }

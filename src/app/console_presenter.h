@@ -2,10 +2,10 @@
 
 #include "core/presentation.h"
 
-// The presentation of the headless mode: every change of the status and
-// every message becomes one log line on standard error. The device search's
-// per-port captions are logged at debug level only, since a server that keeps
-// searching would repeat them all the time.
+// The presentation of the headless mode: every change of the status becomes one
+// log line on standard error. Messages are logged by the code that shows them,
+// with their severity; the device search's per-port captions are not logged,
+// since a server that keeps searching would repeat them every second.
 class ConsolePresenter : public Presentation
 {
 public:
@@ -13,7 +13,7 @@ public:
     void showStatusCaption(const QString &caption) override;
     void showCounts(int commandConnections, int broadcastConnections) override;
     void showButtons(bool, bool) override { }
-    // Logs the message and counts it as closed at once.
+    // Counts the message as closed at once.
     void showMessage(
         const QString &title, const QString &text, std::function<void()> closed) override;
 

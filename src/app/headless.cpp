@@ -10,7 +10,7 @@ void StartHeadless(Server &server, const SettingsStore &settings, const QString 
     WriteProgramFolder(settings, applicationDirPath);
     Common::LangOffset = StoredLanguageOffset(settings);
     server.MSStartServer_Click([&server] {
-        if (server.isRunning())
+        if (server.isRunning() || !server.runWanted())
             return;
         qCInfo(lcServer) << "Searching again until the device answers";
         server.keepSearching();

@@ -1,4 +1,3 @@
 target_sources(qxcore PRIVATE
     control/start_stop.cpp control/start_stop.h
-    control/status_looks.cpp control/status_looks.h
 )

@@ -2,20 +2,15 @@
 
 #include "broadcast/broadcast_service.h"
 #include "command/command_service.h"
-#include "control/status_looks.h"
+#include "core/clock.h"
 #include "core/close_reason.h"
 #include "core/logging.h"
 #include "core/presentation.h"
 #include "core/server_state.h"
+#include "core/status_looks.h"
 #include "core/string_table.h"
 #include "link/interface_search.h"
 #include "link/serial_link.h"
-
-namespace {
-
-const QString MessageTitle = QStringLiteral("QX-Server");
-
-} // namespace
 
 StartStop::StartStop(const Parts &parts, const ListenConfig &listen, QObject *parent)
     : QObject(parent)
@@ -28,12 +23,13 @@ void StartStop::MSStartServer_Click(std::function<void()> done)
     m_runWanted = true;
     searchDevice(std::move(done), [this](int result, const std::function<void()> &done) {
         if (result == 1) {
-            openServices();
-            done();
+            if (openServices(done))
+                done();
             return;
         }
         const QString text = LocalText(TextId::NoInterface).value_or(QString());
-        m_parts.presentation.showMessage(MessageTitle, text, [this, done] {
+        qCWarning(lcServer).noquote() << text;
+        m_parts.presentation.showMessage(QString::fromLatin1(MessageTitle), text, [this, done] {
             showStopped();
             done();
         });
@@ -42,10 +38,15 @@ void StartStop::MSStartServer_Click(std::function<void()> done)
 
 void StartStop::RestartServer(std::function<void()> done)
 {
+    const qint64 now = m_parts.clock.milliseconds();
+    if (m_lastSearchMs >= 0 && now - m_lastSearchMs < SearchInterval.count()) {
+        if (done)
+            done();
+        return;
+    }
     searchDevice(std::move(done), [this](int result, const std::function<void()> &done) {
-        if (result == 1)
-            openServices();
-        done();
+        if (result != 1 || openServices(done))
+            done();
     });
 }
 
@@ -59,6 +60,7 @@ void StartStop::searchDevice(std::function<void()> done, SearchOutcome outcome)
         done();
         return;
     }
+    m_lastSearchMs = m_parts.clock.milliseconds();
     m_parts.presentation.showStatus(SearchingLook());
     // The search takes the port over; a transaction still waiting ends with the time-out answer.
     m_parts.search.InitInterface([this, done, outcome](int result) {
@@ -74,33 +76,51 @@ void StartStop::searchDevice(std::function<void()> done, SearchOutcome outcome)
 void StartStop::MSStopServer_Click()
 {
     m_runWanted = false;
+    // A search still running ends at its next step and shows nothing more.
+    m_parts.search.cancel();
+    showStopped();
+    closeEverything();
+    qCInfo(lcServer) << "Server stopped";
+}
+
+void StartStop::closeEverything()
+{
     m_parts.commands.closeListener();
     m_parts.broadcasts.closeListener();
-    showStopped();
     m_parts.commands.closeAll(CloseReason::Stopped);
     m_parts.broadcasts.closeAll(CloseReason::Stopped);
     m_parts.link.close();
     m_parts.state.GlobalIFFound = false;
-    qCInfo(lcServer) << "Server stopped";
 }
 
-void StartStop::openServices()
+bool StartStop::openServices(const std::function<void()> &done)
 {
-    // A service that listens already (a restart) is left undisturbed; one
-    // that cannot listen is logged, and the server runs without it.
+    // A service that listens already (a restart) is left undisturbed.
     QString error;
+    QString failure;
     if (!m_parts.commands.listen(m_listen.address, m_listen.commandPort, &error))
-        qCWarning(lcServer).noquote()
-            << QStringLiteral("Command service cannot listen on port %1: %2")
-                   .arg(m_listen.commandPort)
-                   .arg(error);
-    if (!m_parts.broadcasts.listen(m_listen.address, m_listen.broadcastPort, &error))
-        qCWarning(lcServer).noquote()
-            << QStringLiteral("Broadcast service cannot listen on port %1: %2")
-                   .arg(m_listen.broadcastPort)
-                   .arg(error);
-    showRunning();
-    m_parts.state.GlobalIFFound = true;
+        failure = QStringLiteral("Command service cannot listen on port %1: %2")
+                      .arg(m_listen.commandPort)
+                      .arg(error);
+    else if (!m_parts.broadcasts.listen(m_listen.address, m_listen.broadcastPort, &error))
+        failure = QStringLiteral("Broadcast service cannot listen on port %1: %2")
+                      .arg(m_listen.broadcastPort)
+                      .arg(error);
+    if (failure.isEmpty()) {
+        showRunning();
+        m_parts.state.GlobalIFFound = true;
+        return true;
+    }
+    // A server that serves nobody must not look as if it ran.
+    qCCritical(lcServer).noquote() << failure;
+    m_runWanted = false;
+    closeEverything();
+    Q_EMIT cannotServe(failure);
+    m_parts.presentation.showMessage(QString::fromLatin1(MessageTitle), failure, [this, done] {
+        showStopped();
+        done();
+    });
+    return false;
 }
 
 void StartStop::dropFoundPort()

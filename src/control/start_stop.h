@@ -2,9 +2,11 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <chrono>
 #include <functional>
 
 class BroadcastService;
+class Clock;
 class CommandService;
 class InterfaceSearch;
 class Presentation;
@@ -24,6 +26,12 @@ struct ListenConfig
 // device was lost, without a message and leaving listening services alone; a
 // stop closes everything. The search runs asynchronously: the server goes on
 // serving open connections while it runs.
+//
+// A service that cannot listen is a failed start: the message names the
+// service, the port and the system's reason, everything is closed, and
+// cannotServe() tells whoever must act on it (the headless program ends with
+// status 1). While the device is missing, restarts search at most once per
+// SearchInterval, so the ports are not hammered.
 class StartStop : public QObject
 {
     Q_OBJECT
@@ -32,6 +40,7 @@ public:
     struct Parts
     {
         ServerState &state;
+        const Clock &clock;
         SerialLink &link;
         InterfaceSearch &search;
         CommandService &commands;
@@ -39,14 +48,23 @@ public:
         Presentation &presentation;
     };
 
+    static constexpr std::chrono::milliseconds SearchInterval { 1000 };
+
     StartStop(const Parts &parts, const ListenConfig &listen, QObject *parent = nullptr);
 
     // `done` runs when the start has succeeded, or failed and the user has
     // closed the "No interface" message.
     void MSStartServer_Click(std::function<void()> done = {});
     void MSStopServer_Click();
-    // `done` runs when the search has ended, found or not.
+    // `done` runs when the search has ended, found or not, or at once when the
+    // last search began less than SearchInterval ago.
     void RestartServer(std::function<void()> done = {});
+    // The user's last word was start (and no service failed since).
+    bool runWanted() const { return m_runWanted; }
+
+Q_SIGNALS:
+    // A service could not listen; the server has stopped. `reason` is the message shown.
+    void cannotServe(const QString &reason);
 
 private:
     // What a start or a restart does with the search's result (1 found, 0 not).
@@ -55,7 +73,9 @@ private:
     // Shows the searching look and searches the device; `done` runs at once
     // when a search runs already.
     void searchDevice(std::function<void()> done, SearchOutcome outcome);
-    void openServices();
+    // Both services listen; false (and everything closed, the message shown) when one cannot.
+    bool openServices(const std::function<void()> &done);
+    void closeEverything();
     void dropFoundPort();
     void showRunning();
     void showStopped();
@@ -66,4 +86,5 @@ private:
     // the event loop, so a stop can come while it runs; its outcome then opens
     // nothing, and the server stays stopped.
     bool m_runWanted = false;
+    qint64 m_lastSearchMs = -1; // clock reading when the last search began; -1: none yet
 };

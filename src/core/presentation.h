@@ -11,6 +11,9 @@ constexpr quint32 ColorRed = 0x0000FF;
 constexpr quint32 ColorBlack = 0x000000;
 constexpr quint32 ColorButtonHighlight = 0x80000014; // system colour 20, white on the usual scheme
 
+// The heading of every message the server shows its user.
+constexpr const char *MessageTitle = "QX-Server";
+
 // One look of the status label: caption and colours.
 struct StatusLook
 {
@@ -37,6 +40,7 @@ public:
     virtual void showButtons(bool startEnabled, bool stopEnabled) = 0;
     // A message for the user; `closed` runs once the user has dismissed it.
     // Must not block: the server goes on serving while it is shown.
-    virtual void showMessage(const QString &title, const QString &text,
-                             std::function<void()> closed) = 0;
+    virtual void showMessage(
+        const QString &title, const QString &text, std::function<void()> closed)
+        = 0;
 };

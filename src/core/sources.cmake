@@ -11,5 +11,6 @@ target_sources(qxcore PRIVATE
     core/server_state.h
     core/settings_store.cpp core/settings_store.h
     core/slot_search.cpp core/slot_search.h
+    core/status_looks.cpp core/status_looks.h
     core/string_table.cpp core/string_table.h
 )

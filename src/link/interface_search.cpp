@@ -4,7 +4,7 @@
 #include "core/presentation.h"
 #include "core/server_state.h"
 #include "core/settings_store.h"
-#include "core/string_table.h"
+#include "core/status_looks.h"
 #include "link/serial_link.h"
 #include "link/stored_port.h"
 #include "link/transaction.h"
@@ -17,6 +17,20 @@
 namespace {
 
 const QString StoredPortValue = QStringLiteral("LCP");
+
+// "ports 1 to 30", or the ports a pinned search tries: "port 1", "ports 1, 2".
+QString PortsText(const QList<int> &numbers)
+{
+    const bool contiguous
+        = numbers.size() > 2 && numbers.last() - numbers.first() == numbers.size() - 1;
+    if (contiguous)
+        return QStringLiteral("ports %1 to %2").arg(numbers.first()).arg(numbers.last());
+    QStringList texts;
+    for (int number : numbers)
+        texts << QString::number(number);
+    return (numbers.size() == 1 ? QStringLiteral("port ") : QStringLiteral("ports "))
+        + texts.join(QStringLiteral(", "));
+}
 
 } // namespace
 
@@ -51,13 +65,22 @@ void InterfaceSearch::InitInterface(Done done)
         return;
     }
     m_done = done ? std::move(done) : [](int) {};
+    m_cancelled = false;
+    m_numbers = m_link.searchNumbers();
     if (m_state.ProgMode)
         qCInfo(lcLink) << "searching the device (programming mode: a silent port costs up to"
                        << Transaction::ProgModeAnswerLimit.count() / 1000 << "s)";
-    else
-        qCDebug(lcLink) << "searching the device";
     takeOverPort();
     schedule([this] { tryStoredPort(); });
+}
+
+void InterfaceSearch::cancel()
+{
+    if (!isSearching())
+        return;
+    m_cancelled = true;
+    // A probe waiting for its answer ends now; its step then finishes the search.
+    takeOverPort();
 }
 
 void InterfaceSearch::takeOverPort()
@@ -70,10 +93,12 @@ void InterfaceSearch::takeOverPort()
 
 void InterfaceSearch::tryStoredPort()
 {
+    if (finishIfCancelled())
+        return;
     const int stored = ParseStoredPort(
         m_settings.ReadKeyValue(SettingsKey, StoredPortValue, QStringLiteral("0")).toText());
-    if (stored < 1 || !m_link.open(stored)) {
-        announcePort(1);
+    if (!m_numbers.contains(stored) || !m_link.open(stored)) {
+        announcePort(0);
         return;
     }
     // A failed probe leaves the port open: the next open closes it.
@@ -81,41 +106,44 @@ void InterfaceSearch::tryStoredPort()
         if (answered)
             reopenFound(stored);
         else
-            announcePort(1);
+            announcePort(0);
     });
 }
 
-void InterfaceSearch::announcePort(int number)
+void InterfaceSearch::announcePort(int index)
 {
-    if (number > LastPortNumber) {
+    if (finishIfCancelled())
+        return;
+    if (index >= m_numbers.size()) {
         m_link.close();
         // A server that keeps searching says so once, not after every search.
         if (!m_lastSearchFailed)
-            qCInfo(lcLink) << "device not found on ports" << FirstPortNumber << "to"
-                           << LastPortNumber;
+            qCInfo(lcLink).noquote() << "device not found on" << PortsText(m_numbers);
         m_lastSearchFailed = true;
         finish(NotFound);
         return;
     }
-    m_presentation.showStatusCaption(LocalText(TextId::SearchingInterface).value_or(QString())
-        + QStringLiteral(" ... ") + QString::number(number));
-    schedule([this, number] { tryPort(number); });
+    m_presentation.showStatusCaption(SearchingPortCaption(m_numbers.at(index)));
+    schedule([this, index] { tryPort(index); });
 }
 
-void InterfaceSearch::tryPort(int number)
+void InterfaceSearch::tryPort(int index)
 {
+    if (finishIfCancelled())
+        return;
+    const int number = m_numbers.at(index);
     QString error;
     if (!m_link.open(number, &error)) {
         reportOpenFailure(number, error);
-        announcePort(number + 1);
+        announcePort(index + 1);
         return;
     }
-    probe([this, number](bool answered) {
+    probe([this, index](bool answered) {
         m_link.close();
         if (answered)
-            reopenFound(number);
+            reopenFound(m_numbers.at(index));
         else
-            announcePort(number + 1);
+            announcePort(index + 1);
     });
 }
 
@@ -132,6 +160,8 @@ void InterfaceSearch::probe(std::function<void(bool answered)> next)
 
 void InterfaceSearch::reopenFound(int number)
 {
+    if (finishIfCancelled())
+        return;
     m_link.close();
     QString error;
     if (!m_link.open(number, &error)) {
@@ -146,6 +176,15 @@ void InterfaceSearch::reopenFound(int number)
     m_openFailures.clear();
     qCInfo(lcLink).noquote() << "device found on port" << number << "(" + m_link.portPath() + ")";
     finish(Found);
+}
+
+bool InterfaceSearch::finishIfCancelled()
+{
+    if (!m_cancelled)
+        return false;
+    m_link.close();
+    finish(NotFound);
+    return true;
 }
 
 void InterfaceSearch::finish(int result)
@@ -166,10 +205,8 @@ void InterfaceSearch::reportOpenFailure(int number, const QString &error)
     // Most numbers name no device at all: those stay quiet. A port that exists
     // but does not open (no permission, in use) is what a user needs to see,
     // once for each new reason rather than on every search.
-    if (!QFileInfo::exists(m_link.pathOf(number))) {
-        qCDebug(lcLink).noquote() << "port" << number << "does not open:" << error;
+    if (!QFileInfo::exists(m_link.pathOf(number)))
         return;
-    }
     QString &reported = m_openFailures[number];
     if (reported == error)
         return;

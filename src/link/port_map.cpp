@@ -18,6 +18,16 @@ QString PortMap::path(int number) const
 #endif
 }
 
+QList<int> PortMap::searchNumbers() const
+{
+    if (!m_overrides.isEmpty())
+        return m_overrides.keys();
+    QList<int> numbers;
+    for (int number = FirstPortNumber; number <= LastPortNumber; ++number)
+        numbers.append(number);
+    return numbers;
+}
+
 bool PortMap::addOverride(const QString &assignment, QString *error)
 {
     const qsizetype equals = assignment.indexOf(QLatin1Char('='));

@@ -1,16 +1,21 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
 #include <QString>
 
 // Serial port numbers 1..30 and the device paths they name: 1-10 are
 // /dev/ttyUSB0-9, 11-20 /dev/ttyACM0-9, 21-30 /dev/ttyS0-9 (COM1..COM30 on
-// Windows). A path set with --port K=PATH replaces the default of K.
+// Windows). A path set with --port K=PATH replaces the default of K and pins
+// the search: once any path is set, only the numbers set are ever searched,
+// so no other serial device on the machine is probed.
 class PortMap
 {
 public:
     QString path(int number) const;
     void setPath(int number, const QString &path) { m_overrides.insert(number, path); }
+    // The numbers a search tries, ascending: the ones set, or all of 1..30.
+    QList<int> searchNumbers() const;
 
     // Parses "K=PATH"; false with an error text when it is not of that form or
     // K lies outside 1..30.

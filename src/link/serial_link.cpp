@@ -205,3 +205,8 @@ QString SerialLink::pathOf(int number) const
 {
     return m_ports.path(number);
 }
+
+QList<int> SerialLink::searchNumbers() const
+{
+    return m_ports.searchNumbers();
+}

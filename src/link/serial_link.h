@@ -32,6 +32,8 @@ public:
     QString portPath() const;
     // The device path that port number `number` names.
     QString pathOf(int number) const;
+    // The port numbers a search tries, ascending.
+    QList<int> searchNumbers() const;
 
     // Successful opens so far: a port reopened since a reading was taken is another line.
     quint64 openCount() const { return m_openCount; }

@@ -13,8 +13,8 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
     , m_search(m_state, m_link, m_transaction, settings, presentation)
     , m_commands(m_state, clock)
     , m_broadcasts(m_state, clock)
-    , m_startStop(
-          { m_state, m_link, m_search, m_commands, m_broadcasts, presentation }, m_config.listen)
+    , m_startStop({ m_state, clock, m_link, m_search, m_commands, m_broadcasts, presentation },
+          m_config.listen)
     , m_worker(
           { m_state, m_link, m_transaction, m_commands, m_broadcasts },
           [this](std::function<void()> done) { RestartServer(std::move(done)); },
@@ -23,6 +23,7 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
 {
     connect(&m_commands, &CommandService::commandQueued, &m_worker, &QueueWorker::scheduleStep);
     connect(&m_link, &SerialLink::broadcastReceived, &m_broadcasts, &BroadcastService::SubmitBC);
+    connect(&m_startStop, &StartStop::cannotServe, this, &Server::cannotServe);
 
     m_timer1.setInterval(TickInterval);
     m_timer2.setInterval(TickInterval);

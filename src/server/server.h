@@ -60,7 +60,14 @@ public:
     // A failed start leaves the server searching, as after a lost device,
     // until the device answers (the headless mode never gives up).
     void keepSearching() { m_state.GlobalIFFound = true; }
+    // The user's last word was start, and no service has failed since.
+    bool runWanted() const { return m_startStop.runWanted(); }
 
+Q_SIGNALS:
+    // A service could not listen and the server has stopped; `reason` says which and why.
+    void cannotServe(const QString &reason);
+
+public:
     ServerState &state() { return m_state; }
     const ServerState &state() const { return m_state; }
     SerialLink &serialLink() { return m_link; }

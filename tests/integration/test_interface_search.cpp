@@ -85,6 +85,7 @@ private Q_SLOTS:
     void rejectsWrongProbeAnswers_data();
     void rejectsWrongProbeAnswers();
     void fullSearchWithoutDeviceIsPrompt();
+    void pinnedSearchTriesOnlyTheGivenPorts();
     void foundPortThatDoesNotOpenAgain();
     void secondSearchWhileOneRunsIsRefused();
     void searchTakesThePortOverFromAnOpenTransaction();
@@ -222,6 +223,33 @@ void TestInterfaceSearch::fullSearchWithoutDeviceIsPrompt()
     QCOMPARE(rig.storedPort(), QStringLiteral("7"));
     QCOMPARE(rig.presentation.captions, Captions(QStringLiteral("Suche Interface"), Range(1, 30)));
     QVERIFY(rig.sim.device().requests().isEmpty());
+}
+
+// With --port given, only those numbers are searched: no other serial device is ever probed,
+// and a stored port among the others is not tried either.
+void TestInterfaceSearch::pinnedSearchTriesOnlyTheGivenPorts()
+{
+    SimFixture sim(0);
+    QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
+    PortMap ports;
+    ports.setPath(5, sim.linkPath());
+    ports.setPath(2, sim.filePath(QStringLiteral("missing")));
+    ServerState state;
+    ManualClock clock;
+    SerialLink link { state, ports };
+    Transaction transaction { state, link, clock };
+    SettingsStore settings { sim.filePath(QStringLiteral("settings.ini")) };
+    settings.WriteKeyValue(SettingsKey, StoredPort, SettingValue::fromText("7"), ValueTypeString);
+    RecordingPresentation presentation;
+    InterfaceSearch search { state, link, transaction, settings, presentation };
+
+    int result = NoResult;
+    search.InitInterface([&result](int found) { result = found; });
+
+    QTRY_COMPARE(result, InterfaceSearch::Found);
+    QCOMPARE(link.portNumber(), 5);
+    QCOMPARE(presentation.captions, Captions(QStringLiteral("Suche Interface"), { 2, 5 }));
+    QCOMPARE(sim.device().requests().size(), 1);
 }
 
 void TestInterfaceSearch::foundPortThatDoesNotOpenAgain()

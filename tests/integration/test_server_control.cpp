@@ -3,6 +3,7 @@
 #include "support/tcp_client.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
@@ -90,8 +91,12 @@ private Q_SLOTS:
     void stopWhileStopped();
     void startWhileRunningKeepsConnections();
     void failedStartWhileRunningKeepsServing();
+    void stopDuringStartSearchStaysStopped_data();
     void stopDuringStartSearchStaysStopped();
     void lostDeviceIsFoundAgain();
+    void serviceThatCannotListenStopsTheServer_data();
+    void serviceThatCannotListenStopsTheServer();
+    void searchesAtMostOncePerSecond();
 
 private:
     bool makeRig(int deviceNumber = 1);
@@ -342,9 +347,17 @@ void TestServerControl::failedStartWhileRunningKeepsServing()
     QVERIFY(!listeners[0]->isDisconnected());
 }
 
+void TestServerControl::stopDuringStartSearchStaysStopped_data()
+{
+    QTest::addColumn<int>("deviceNumber"); // 0: no number names the device
+    QTest::newRow("device present") << 1;
+    QTest::newRow("device absent: the search would go on to port 30") << 0;
+}
+
 void TestServerControl::stopDuringStartSearchStaysStopped()
 {
-    QVERIFY(makeRig());
+    QFETCH(int, deviceNumber);
+    QVERIFY(makeRig(deviceNumber));
     m_rig->beginStart(); // the search runs from the event loop
     m_rig->server.MSStopServer_Click();
 
@@ -354,6 +367,8 @@ void TestServerControl::stopDuringStartSearchStaysStopped()
     QVERIFY(!m_rig->server.broadcastService().isListening());
     QVERIFY(!m_rig->server.serialLink().isOpen());
     COMPARE_LOOK(m_rig->presentation.looks.constLast(), LooksIn(Common::German).stopped);
+    QVERIFY(m_rig->waitForTicks(2));
+    QCOMPARE(m_rig->presentation.captions.constLast(), LooksIn(Common::German).stopped.caption);
     QCOMPARE(m_rig->presentation.startEnabled, true);
     QCOMPARE(m_rig->presentation.stopEnabled, false);
     QVERIFY(m_rig->presentation.messages.isEmpty());
@@ -372,6 +387,7 @@ void TestServerControl::lostDeviceIsFoundAgain()
 
     m_rig->unplugDevice();
     QTRY_VERIFY(!m_rig->server.serialLink().isOpen());
+    m_rig->clock.advance(1); // a search at most once a second
     QTRY_VERIFY(SameLook(m_rig->presentation.looks.constLast(), LooksIn(Common::German).searching));
     QVERIFY(m_rig->server.isRunning()); // searching, not stopped
 
@@ -384,6 +400,7 @@ void TestServerControl::lostDeviceIsFoundAgain()
     QCOMPARE(m_rig->broadcastSlotsInUse(), 1);
 
     QVERIFY(m_rig->device().plug());
+    m_rig->clock.advance(1);
     QTRY_VERIFY(m_rig->server.serialLink().isOpen());
     QTRY_VERIFY(SameLook(m_rig->presentation.looks.constLast(), LooksIn(Common::German).running));
     QCOMPARE(m_rig->presentation.startEnabled, false);
@@ -400,6 +417,72 @@ void TestServerControl::lostDeviceIsFoundAgain()
     QCOMPARE(listener.takeLine(), QByteArray("610263\r\n"));
     QVERIFY(!client.isDisconnected());
     QVERIFY(!listener.isDisconnected());
+}
+
+void TestServerControl::serviceThatCannotListenStopsTheServer_data()
+{
+    QTest::addColumn<bool>("commandPortTaken"); // else the broadcast port
+    QTest::addColumn<QString>("service");
+    QTest::newRow("command port taken") << true << "Command service";
+    QTest::newRow("broadcast port taken") << false << "Broadcast service";
+}
+
+// A server that serves nobody must not look as if it ran: the start fails with a message that
+// names the service, its port and the system's reason, and everything is closed.
+void TestServerControl::serviceThatCannotListenStopsTheServer()
+{
+    QFETCH(bool, commandPortTaken);
+    QFETCH(QString, service);
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    const quint16 taken = other.serverPort();
+    m_rig = std::make_unique<ServerRig>(1,
+        ListenConfig { QHostAddress::LocalHost, quint16(commandPortTaken ? taken : 0),
+            quint16(commandPortTaken ? 0 : taken) });
+    QVERIFY(m_rig->isReady());
+    QSignalSpy cannotServe(&m_rig->server, &Server::cannotServe);
+
+    m_rig->beginStart();
+
+    QTRY_VERIFY(m_rig->presentation.messageOpen());
+    const QString text = m_rig->presentation.messages.constLast().text;
+    QVERIFY2(
+        text.startsWith(QStringLiteral("%1 cannot listen on port %2: ").arg(service).arg(taken))
+            && text.size() > service.size() + 30,
+        qPrintable(text));
+    QCOMPARE(cannotServe.count(), 1);
+    QVERIFY(!m_rig->server.isRunning());
+    QVERIFY(!m_rig->server.commandService().isListening());
+    QVERIFY(!m_rig->server.broadcastService().isListening());
+    QVERIFY(!m_rig->server.serialLink().isOpen());
+
+    m_rig->presentation.closeMessage();
+    QVERIFY(m_rig->startEnded());
+    COMPARE_LOOK(m_rig->presentation.looks.constLast(), LooksIn(Common::German).stopped);
+    QCOMPARE(m_rig->presentation.startEnabled, true);
+    QCOMPARE(m_rig->presentation.stopEnabled, false);
+}
+
+// While the device is missing the server searches again, but at most once a second, however fast
+// a search fails (here the device gives a wrong probe answer at once).
+void TestServerControl::searchesAtMostOncePerSecond()
+{
+    QVERIFY(makeRig());
+    SimulatedDevice &device = m_rig->device();
+    device.setSilent(true);
+    connect(&device, &SimulatedDevice::requestReceived, &device,
+        [&device] { device.sendRaw(QByteArray::fromHex("FFFE618200")); });
+    m_rig->presentation.autoClose = true;
+    QVERIFY(!m_rig->start());
+    QCOMPARE(device.requests().size(), 1);
+    m_rig->server.keepSearching(); // as the headless program does
+
+    for (int quarter = 1; quarter <= 12; ++quarter) {
+        m_rig->clock.advanceMs(250);
+        QVERIFY(m_rig->waitForTicks(2));
+        QTRY_VERIFY(!m_rig->state().T2InUse); // a search that began has ended
+        QCOMPARE(device.requests().size(), 1 + quarter / 4);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerControl)

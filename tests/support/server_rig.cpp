@@ -5,18 +5,16 @@
 
 #include <QTest>
 
-namespace { } // namespace
-
-ServerRig::ServerRig(int deviceNumber)
+ServerRig::ServerRig(int deviceNumber, const ListenConfig &listen)
     : sim(deviceNumber)
     , settings(sim.filePath(QStringLiteral("settings.ini")))
-    , server(configFor(sim), settings, clock, presentation)
+    , server(configFor(sim, listen), settings, clock, presentation)
 { }
 
-ServerConfig ServerRig::configFor(const SimFixture &fixture)
+ServerConfig ServerRig::configFor(const SimFixture &fixture, const ListenConfig &listen)
 {
     ServerConfig config;
-    config.listen = { QHostAddress::LocalHost, 0, 0 };
+    config.listen = listen;
     config.ports = fixture.ports();
     return config;
 }

@@ -20,7 +20,9 @@ class ServerRig
 public:
     static constexpr int WaitMs = 10000;
 
-    explicit ServerRig(int deviceNumber = 1);
+    // The services listen on 127.0.0.1, on `listen`'s ports (0: a free one).
+    explicit ServerRig(
+        int deviceNumber = 1, const ListenConfig &listen = { QHostAddress::LocalHost, 0, 0 });
 
     bool isReady() const { return sim.isReady(); }
     QString errorString() const { return sim.errorString(); }
@@ -65,7 +67,7 @@ public:
     Server server;
 
 private:
-    static ServerConfig configFor(const SimFixture &fixture);
+    static ServerConfig configFor(const SimFixture &fixture, const ListenConfig &listen);
 
     bool m_startEnded = false;
 };
