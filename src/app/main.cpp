@@ -2,9 +2,11 @@
 #include "app/headless.h"
 #include "app/logging_setup.h"
 #include "app/options.h"
+#include "app/settings_access.h"
 #include "app/single_instance.h"
 #include "core/clock.h"
 #include "core/logging.h"
+#include "core/presentation.h"
 #include "core/settings_store.h"
 #include "core/unix_signals.h"
 #include "server/server.h"
@@ -15,6 +17,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <memory>
@@ -67,6 +70,59 @@ std::unique_ptr<Simulation> AttachSimulation(PortMap &ports)
     return simulation;
 }
 
+// The program cannot run at all: said in the log and, with a window, in a
+// message box, then the end with status 1.
+int FailToStart(QCoreApplication &app, bool headless, const QString &text)
+{
+    qCCritical(lcServer).noquote() << text;
+    if (headless)
+        return 1;
+    auto *box = new QMessageBox(
+        QMessageBox::Critical, QString::fromLatin1(MessageTitle), text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QDialog::finished, [] { QCoreApplication::exit(1); });
+    box->open();
+    return app.exec();
+}
+
+QString SettingsPathOf(const Options &options)
+{
+    return options.settingsFile.isEmpty() ? SettingsStore::defaultPath()
+                                          : QFileInfo(options.settingsFile).absoluteFilePath();
+}
+
+int RunHeadless(QCoreApplication &app, const Options &options, const ServerConfig &config,
+    const SettingsStore &settings)
+{
+    qCInfo(lcServer).noquote() << QStringLiteral(
+        "qx-server %1: command service on port %2, broadcast service on port "
+        "%3, settings %4")
+                                      .arg(QStringLiteral(QX_VERSION))
+                                      .arg(options.commandPort)
+                                      .arg(options.broadcastPort)
+                                      .arg(settings.path());
+    const MonotonicClock clock;
+    ConsolePresenter presenter;
+    Server server(config, settings, clock, presenter);
+    // A service manager must see a server that serves nobody fail, and restart it.
+    QObject::connect(&server, &Server::cannotServe, &app, [] { QCoreApplication::exit(1); });
+    StartHeadless(server, settings, QCoreApplication::applicationDirPath());
+    return app.exec();
+}
+
+int RunWindow(QCoreApplication &app, const ServerConfig &config, const SettingsStore &settings)
+{
+    const MonotonicClock clock;
+    Mainform window(settings);
+    Startform splash;
+    Server server(config, settings, clock, window);
+    window.setServerControl(&server);
+    Startup startup(
+        window, splash, server, settings, clock, QCoreApplication::applicationDirPath());
+    startup.run();
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -77,36 +133,43 @@ int main(int argc, char *argv[])
         return parsed.exitStatus;
     }
     const Options &options = parsed.options;
-
     bool headless = options.headless;
     if (!headless && !DisplayAvailable()) {
         std::fputs("qx-server: no display available, running headless\n", stderr);
         headless = true;
     }
-    std::unique_ptr<QCoreApplication> app;
-    if (headless)
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        app = std::make_unique<QApplication>(argc, argv);
+    std::unique_ptr<QCoreApplication> app = headless
+        ? std::make_unique<QCoreApplication>(argc, argv)
+        : std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qx-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
     SetUpLogging(options.verbose);
 
-    const QString settingsPath = options.settingsFile.isEmpty()
-        ? SettingsStore::defaultPath()
-        : QFileInfo(options.settingsFile).absoluteFilePath();
+    const QString settingsPath = SettingsPathOf(options);
+    const SettingsAccess access = CheckSettingsAccess(settingsPath);
+    if (!access.error.isEmpty())
+        return FailToStart(*app, headless, access.error);
+    for (const QString &warning : access.warnings)
+        qCWarning(lcServer).noquote() << warning;
+
     // One instance per settings store; checked before any window appears, so
     // a second start ends without a trace.
     SingleInstance instance(settingsPath);
-    if (!instance.tryLock()) {
+    switch (instance.tryLock()) {
+    case SingleInstance::Outcome::Locked:
+        break;
+    case SingleInstance::Outcome::HeldByAnother:
         if (headless)
             std::fprintf(stderr, "qx-server: already running with the settings %s\n",
                 qPrintable(settingsPath));
         return 0;
+    case SingleInstance::Outcome::Failed:
+        qCWarning(lcServer).noquote()
+            << instance.error() + QStringLiteral("; a second instance is not kept out");
+        break;
     }
 
     const SettingsStore settings(settingsPath);
-    const MonotonicClock clock;
     ServerConfig config;
     config.listen = { options.listenAddress, options.commandPort, options.broadcastPort };
     config.ports = options.ports;
@@ -119,30 +182,9 @@ int main(int argc, char *argv[])
 
     UnixSignals signalHandler;
     QObject::connect(&signalHandler, &UnixSignals::terminationRequested, app.get(), [](int number) {
-        qCInfo(lcServer) << "Ending on signal" << number;
+        qCInfo(lcServer).noquote() << "Ending on" << UnixSignals::name(number);
         QCoreApplication::exit(0);
     });
-
-    const QString applicationDir = QCoreApplication::applicationDirPath();
-    if (headless) {
-        qCInfo(lcServer).noquote()
-            << QStringLiteral("qx-server %1: command service on port %2, broadcast service on port "
-                              "%3, settings %4")
-                   .arg(QStringLiteral(QX_VERSION))
-                   .arg(options.commandPort)
-                   .arg(options.broadcastPort)
-                   .arg(settingsPath);
-        ConsolePresenter presenter;
-        Server server(config, settings, clock, presenter);
-        StartHeadless(server, settings, applicationDir);
-        return app->exec();
-    }
-
-    Mainform window(settings);
-    Startform splash;
-    Server server(config, settings, clock, window);
-    window.setServerControl(&server);
-    Startup startup(window, splash, server, settings, clock, applicationDir);
-    startup.run();
-    return app->exec();
+    return headless ? RunHeadless(*app, options, config, settings)
+                    : RunWindow(*app, config, settings);
 }

@@ -4,6 +4,16 @@
 
 namespace {
 
+const char ExitStatusHelp[] = R"(
+Exit status:
+  0  ended: by SIGINT, SIGTERM or SIGHUP, from the window, or as a second
+     instance with the same settings (which ends at once)
+  1  cannot serve: a service cannot listen (its port is taken, or the
+     --listen address is not on this machine), or the settings path is not a
+     regular file
+  2  bad command line
+)";
+
 bool ParsePort(const QString &text, quint16 *port)
 {
     bool ok = false;
@@ -19,8 +29,8 @@ ParsedOptions Failure(const QString &text)
     ParsedOptions parsed;
     parsed.exitNow = true;
     parsed.exitStatus = 2;
-    parsed.output = QStringLiteral("qx-server: %1\nTry 'qx-server --help' for more information.\n")
-                        .arg(text);
+    parsed.output
+        = QStringLiteral("qx-server: %1\nTry 'qx-server --help' for more information.\n").arg(text);
     return parsed;
 }
 
@@ -36,43 +46,41 @@ ParsedOptions ParseOptions(const QStringList &arguments)
         "Without options the desktop window opens; with --headless the server starts at once\n"
         "and logs to standard error."));
     const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") },
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption headless(
-        QStringLiteral("headless"),
+        QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+    const QCommandLineOption headless(QStringLiteral("headless"),
         QStringLiteral("No window: start the server at once, log to standard error, and keep "
                        "searching until the device answers."));
-    const QCommandLineOption settings(
-        QStringLiteral("settings"),
+    const QCommandLineOption settings(QStringLiteral("settings"),
         QStringLiteral("Keep the settings in this INI file (created when written)."),
         QStringLiteral("FILE"));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
+    const QCommandLineOption port(QStringLiteral("port"),
         QStringLiteral("Serial port number K (1-30) is the device PATH, e.g. "
-                       "1=/dev/serial/by-id/usb-...; repeatable. Defaults: 1-10 /dev/ttyUSB0-9, "
-                       "11-20 /dev/ttyACM0-9, 21-30 /dev/ttyS0-9."),
+                       "1=/dev/serial/by-id/usb-...; repeatable. Once given, the device is "
+                       "searched on the given ports only, and no other serial device is probed. "
+                       "Defaults: 1-10 /dev/ttyUSB0-9, 11-20 /dev/ttyACM0-9, 21-30 /dev/ttyS0-9, "
+                       "all searched."),
         QStringLiteral("K=PATH"));
-    const QCommandLineOption simulate(
-        QStringLiteral("simulate"),
+    const QCommandLineOption simulate(QStringLiteral("simulate"),
         QStringLiteral("Attach a simulated QX-USB device as port 1 (no hardware needed)."));
     const QCommandLineOption commandPort(QStringLiteral("command-port"),
-                                         QStringLiteral("TCP port of the command service "
-                                                        "(default 5550)."),
-                                         QStringLiteral("N"));
+        QStringLiteral("TCP port of the command service "
+                       "(default 5550)."),
+        QStringLiteral("N"));
     const QCommandLineOption broadcastPort(QStringLiteral("broadcast-port"),
-                                           QStringLiteral("TCP port of the broadcast service "
-                                                          "(default 5551)."),
-                                           QStringLiteral("N"));
+        QStringLiteral("TCP port of the broadcast service "
+                       "(default 5551)."),
+        QStringLiteral("N"));
     const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Listen on this address only (default: all "
-                                                   "addresses)."),
-                                    QStringLiteral("ADDRESS"));
+        QStringLiteral("Listen on this address only (default: all "
+                       "addresses)."),
+        QStringLiteral("ADDRESS"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Also log every connection and every frame "
-                                                    "in hex."));
+        QStringLiteral("Also log every frame to and from the device, "
+                       "in hex."));
     parser.addOptions({ headless, settings, port, simulate, commandPort, broadcastPort, listen,
-                        verbose, help, version });
+        verbose, help, version });
 
     if (!parser.parse(arguments))
         return Failure(parser.errorText());
@@ -83,7 +91,11 @@ ParsedOptions ParseOptions(const QStringList &arguments)
     ParsedOptions parsed;
     if (parser.isSet(help)) {
         parsed.exitNow = true;
-        parsed.output = parser.helpText();
+        // The options are read before the application object exists, whose name the parser
+        // would put into the usage line; the program's own name goes there.
+        const QString text = parser.helpText();
+        parsed.output = QStringLiteral("Usage: qx-server [options]")
+            + text.mid(text.indexOf(QLatin1Char('\n'))) + QLatin1String(ExitStatusHelp);
         return parsed;
     }
     if (parser.isSet(version)) {
@@ -111,7 +123,7 @@ ParsedOptions ParseOptions(const QStringList &arguments)
         return Failure(QStringLiteral("the command and the broadcast service need two different "
                                       "TCP ports"));
     if (parser.isSet(listen) && !options.listenAddress.setAddress(parser.value(listen)))
-        return Failure(QStringLiteral("--listen expects an IP address, got \"%1\"")
-                           .arg(parser.value(listen)));
+        return Failure(
+            QStringLiteral("--listen expects an IP address, got \"%1\"").arg(parser.value(listen)));
     return parsed;
 }

@@ -1,23 +1,7 @@
 #include "single_instance.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-
-namespace {
-
-// The same store must give the same name however it was named on the command
-// line; the file itself may not exist yet, its folder usually does.
-QString NormalisedPath(const QString &settingsPath)
-{
-    const QFileInfo file(settingsPath);
-    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
-    if (folder.isEmpty())
-        return file.absoluteFilePath();
-    return folder + QLatin1Char('/') + file.fileName();
-}
-
-} // namespace
 
 SingleInstance::SingleInstance(const QString &settingsPath)
     : m_path(lockFilePathFor(settingsPath))
@@ -29,17 +13,39 @@ SingleInstance::SingleInstance(const QString &settingsPath)
     m_lock.setStaleLockTime(0);
 }
 
-bool SingleInstance::tryLock()
+SingleInstance::Outcome SingleInstance::tryLock()
 {
-    return m_lock.isLocked() || m_lock.tryLock(0);
+    if (m_lock.isLocked())
+        return Outcome::Locked;
+    // The settings' folder is made anyway by the first write of a setting.
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    if (m_lock.tryLock(0))
+        return Outcome::Locked;
+    return m_lock.error() == QLockFile::LockFailedError ? Outcome::HeldByAnother : Outcome::Failed;
+}
+
+QString SingleInstance::error() const
+{
+    switch (m_lock.error()) {
+    case QLockFile::PermissionError:
+        return QStringLiteral("cannot create the lock file %1: permission denied").arg(m_path);
+    case QLockFile::UnknownError:
+        return QStringLiteral("cannot create the lock file %1").arg(m_path);
+    case QLockFile::LockFailedError:
+        return QStringLiteral("%1 is held by a running instance").arg(m_path);
+    case QLockFile::NoError:
+        break;
+    }
+    return QString();
 }
 
 QString SingleInstance::lockFilePathFor(const QString &settingsPath)
 {
-    const QByteArray hash
-        = QCryptographicHash::hash(NormalisedPath(settingsPath).toUtf8(), QCryptographicHash::Sha1)
-              .toHex()
-              .left(16);
-    return QDir::temp().filePath(
-        QStringLiteral("qx-server-%1.lock").arg(QString::fromLatin1(hash)));
+    // The same store gives the same lock however it was named on the command
+    // line; the file itself may not exist yet, its folder usually does.
+    const QFileInfo file(settingsPath);
+    QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty())
+        folder = QDir::cleanPath(file.absolutePath());
+    return folder + QLatin1Char('/') + file.fileName() + QStringLiteral(".instance.lock");
 }

@@ -6,6 +6,7 @@ target_sources(qxapp PRIVATE
     app/headless.cpp app/headless.h
     app/logging_setup.cpp app/logging_setup.h
     app/options.cpp app/options.h
+    app/settings_access.cpp app/settings_access.h
     app/single_instance.cpp app/single_instance.h
 )
 # The settings steps of the start serve the window start-up in qxui as well.

@@ -10,6 +10,10 @@ namespace {
 
 int SignalPipe[2] = { -1, -1 };
 
+// A hang-up (the terminal closed, or a service manager's reload) ends a
+// program as cleanly as an interrupt or a termination does.
+const int EndingSignals[] = { SIGHUP, SIGINT, SIGTERM };
+
 void HandleSignal(int signalNumber)
 {
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
@@ -30,14 +34,27 @@ UnixSignals::UnixSignals(QObject *parent)
     action.sa_handler = HandleSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int number : EndingSignals)
+        sigaction(number, &action, nullptr);
 }
 
 UnixSignals::~UnixSignals()
 {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (int number : EndingSignals)
+        signal(number, SIG_DFL);
+}
+
+QString UnixSignals::name(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    }
+    return QStringLiteral("signal %1").arg(signalNumber);
 }
 
 void UnixSignals::readSignal()

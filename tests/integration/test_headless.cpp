@@ -1,6 +1,8 @@
 #include "core/settings_store.h"
 #include "support/tcp_client.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -12,6 +14,10 @@
 #include <QTest>
 #include <memory>
 #include <vector>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace {
 
@@ -91,6 +97,9 @@ private Q_SLOTS:
     void searchesUntilDeviceAppears();
     void logsConnectionsWithReasons();
     void secondInstanceEndsAtOnce();
+    void failsWhenItCannotServe_data();
+    void failsWhenItCannotServe();
+    void logsPrioritiesToTheJournal();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
 
@@ -129,14 +138,17 @@ void TestHeadless::servesAndEndsOnSigterm_data()
     QTest::addColumn<bool>("verbose");
     QTest::addColumn<int>("storedLanguage"); // "Lang"; 0: none stored
     QTest::addColumn<QString>("runningLine");
+    QTest::addColumn<int>("ending"); // the signal that ends it
     QTest::newRow("German without a stored language")
-        << true << false << 0 << QStringLiteral("Server läuft ....");
+        << true << false << 0 << QStringLiteral("Server läuft ....") << SIGTERM;
     QTest::newRow("English from the stored language")
-        << true << false << 100 << QStringLiteral("Server is running ....");
+        << true << false << 100 << QStringLiteral("Server is running ....") << SIGTERM;
     QTest::newRow("no display and no --headless")
-        << false << false << 0 << QStringLiteral("Server läuft ....");
+        << false << false << 0 << QStringLiteral("Server läuft ....") << SIGTERM;
     QTest::newRow("verbose: every frame in hex")
-        << true << true << 0 << QStringLiteral("Server läuft ....");
+        << true << true << 0 << QStringLiteral("Server läuft ....") << SIGTERM;
+    QTest::newRow("a hang-up ends it as cleanly")
+        << true << false << 0 << QStringLiteral("Server läuft ....") << SIGHUP;
 }
 
 void TestHeadless::servesAndEndsOnSigterm()
@@ -145,6 +157,7 @@ void TestHeadless::servesAndEndsOnSigterm()
     QFETCH(bool, verbose);
     QFETCH(int, storedLanguage);
     QFETCH(QString, runningLine);
+    QFETCH(int, ending);
     const SettingsStore settings(m_settingsPath);
     if (storedLanguage != 0)
         QCOMPARE(settings.WriteKeyValue(QString::fromLatin1(SettingsKey), QStringLiteral("Lang"),
@@ -154,6 +167,9 @@ void TestHeadless::servesAndEndsOnSigterm()
     QVERIFY(ports.command != 0 && ports.broadcast != 0);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QTemporaryDir temporary; // the program's temporary folder: no lock of ours goes there
+    QVERIFY(temporary.isValid());
+    environment.insert(QStringLiteral("TMPDIR"), temporary.path());
     if (!headlessOption) {
         for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
             environment.remove(QString::fromLatin1(name));
@@ -181,13 +197,21 @@ void TestHeadless::servesAndEndsOnSigterm()
         settings.ReadKeyValue(QString::fromLatin1(VendorKey), QStringLiteral("SP"), {}).toText(),
         QFileInfo(QStringLiteral(QX_SERVER_PROGRAM)).absolutePath() + QLatin1Char('/'));
 
+    // One instance per settings store: the lock lies beside the settings.
+    QVERIFY(QFileInfo::exists(m_settingsPath + QStringLiteral(".instance.lock")));
+    QVERIFY(QDir(temporary.path())
+                .entryList({ QStringLiteral("*.lock") }, QDir::AllEntries | QDir::Hidden)
+                .isEmpty());
+
     QSignalSpy finished(&server.process(), &QProcess::finished);
-    server.process().terminate(); // SIGTERM
+    QCOMPARE(::kill(pid_t(server.process().processId()), ending), 0);
     QVERIFY(finished.wait(EndTimeoutMs));
     QCOMPARE(server.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.process().exitCode(), 0);
     QVERIFY(commandClient.waitForDisconnected());
     QVERIFY(listener.waitForDisconnected());
+    QVERIFY(server.standardError().contains(
+        QStringLiteral("Ending on %1").arg(ending == SIGHUP ? "SIGHUP" : "SIGTERM")));
 
     // Every log line carries its time stamp; the notice about the display comes before the log.
     static const QRegularExpression stamped(
@@ -217,7 +241,7 @@ void TestHeadless::searchesUntilDeviceAppears()
     const FreePorts ports = PickFreePorts();
     QVERIFY(ports.command != 0 && ports.broadcast != 0);
     ServerProcess server(serverArguments(ports, true, device));
-    QVERIFY2(server.waitForError(QStringLiteral("QX-Server: Kein Interface QX-USB gefunden !")),
+    QVERIFY2(server.waitForError(QStringLiteral("warning: Kein Interface QX-USB gefunden !")),
         qPrintable(server.standardError()));
     QVERIFY(!server.standardError().contains(QStringLiteral("Server läuft")));
     // A port that will not open is logged with the system's reason.
@@ -336,6 +360,102 @@ void TestHeadless::rejectsBadOptions()
     QCOMPARE(server.process().exitCode(), 2);
     QVERIFY(!server.standardError().isEmpty());
     QCOMPARE(server.process().readAllStandardOutput(), QByteArray());
+}
+
+void TestHeadless::failsWhenItCannotServe_data()
+{
+    QTest::addColumn<QString>("taken"); // "command" or "broadcast": that port is held by another
+    QTest::addColumn<QString>("settings"); // "fifo" or "folder": the settings path is no file
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("command port taken")
+        << "command" << QString() << "error: Command service cannot listen on port {port}: ";
+    QTest::newRow("broadcast port taken")
+        << "broadcast" << QString() << "error: Broadcast service cannot listen on port {port}: ";
+    QTest::newRow("settings path is a FIFO")
+        << QString() << "fifo"
+        << "error: the settings path {settings} is not a regular file";
+    QTest::newRow("settings path is a folder")
+        << QString() << "folder"
+        << "error: the settings path {settings} is not a regular file";
+}
+
+// A service manager must see a server that cannot serve fail, with the reason in its log.
+void TestHeadless::failsWhenItCannotServe()
+{
+    QFETCH(QString, taken);
+    QFETCH(QString, settings);
+    QFETCH(QString, error);
+    FreePorts ports = PickFreePorts();
+    QVERIFY(ports.command != 0 && ports.broadcast != 0);
+    QTcpServer other;
+    if (!taken.isEmpty()) {
+        QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+        (taken == "command" ? ports.command : ports.broadcast) = other.serverPort();
+    }
+    if (settings == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(m_settingsPath).constData(), 0600), 0);
+    else if (settings == "folder")
+        QVERIFY(QDir().mkpath(m_settingsPath));
+
+    ServerProcess server(serverArguments(ports));
+    QVERIFY2(server.waitForEnd(), qPrintable(server.standardError()));
+    QCOMPARE(server.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.process().exitCode(), 1);
+    const QString expected
+        = QString(error)
+              .replace(QStringLiteral("{port}"), QString::number(other.serverPort()))
+              .replace(QStringLiteral("{settings}"), m_settingsPath);
+    QVERIFY2(server.standardError().contains(expected), qPrintable(server.standardError()));
+    QVERIFY(!server.standardError().contains(QStringLiteral("Server läuft")));
+}
+
+// Under a service manager standard error is the journal: it stamps the time itself, and each
+// line starts with its syslog priority so that `journalctl -p` can filter.
+void TestHeadless::logsPrioritiesToTheJournal()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString log = folder.filePath(QStringLiteral("journal"));
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    struct stat journal
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(log).constData(), &journal), 0);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("JOURNAL_STREAM"),
+        QStringLiteral("%1:%2").arg(journal.st_dev).arg(journal.st_ino));
+    // A port that is no serial port gives a warning; nothing else names a device.
+    const QStringList device = { QStringLiteral("--port"), QStringLiteral("1=/dev/null") };
+    const FreePorts ports = PickFreePorts();
+
+    QProcess server;
+    server.setProcessEnvironment(environment);
+    server.setStandardErrorFile(log);
+    server.start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments(ports, true, device));
+    const auto logged = [&] {
+        QFile read(log);
+        return read.open(QIODevice::ReadOnly) ? QString::fromUtf8(read.readAll()) : QString();
+    };
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     return logged().contains(
+                         QStringLiteral("<4>port 1 (/dev/null) does not open"));
+                 },
+                 StartTimeoutMs),
+        qPrintable(logged()));
+    server.terminate();
+    QVERIFY(server.waitForFinished(EndTimeoutMs));
+    QCOMPARE(server.exitCode(), 0);
+
+    static const QRegularExpression priority(QStringLiteral("^<[3467]>\\D"));
+    const QStringList lines = logged().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(lines.size() >= 3);
+    for (const QString &line : lines)
+        QVERIFY2(priority.match(line).hasMatch(), qPrintable(line));
+    QVERIFY(logged().contains(QStringLiteral("<6>Ending on SIGTERM")));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

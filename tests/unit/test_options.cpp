@@ -28,6 +28,8 @@ private Q_SLOTS:
     void showsHelpAndVersion();
     void namesDefaultDevicePaths_data();
     void namesDefaultDevicePaths();
+    void pinsTheSearchToTheGivenPorts_data();
+    void pinsTheSearchToTheGivenPorts();
 };
 
 void TestOptions::parsesOptions_data()
@@ -189,8 +191,10 @@ void TestOptions::showsHelpAndVersion_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("mentions");
 
-    const QStringList everyOption { "--headless", "--settings", "--port", "--simulate",
-        "--command-port", "--broadcast-port", "--listen", "--verbose", "--help", "--version" };
+    const QStringList everyOption { "Usage: qx-server [options]", "--headless", "--settings",
+        "--port", "--simulate", "--command-port", "--broadcast-port", "--listen", "--verbose",
+        "--help", "--version", "Exit status:", "  0  ended", "  1  cannot serve",
+        "  2  bad command line" };
     QTest::newRow("--help") << QStringList { "--help" } << everyOption;
     QTest::newRow("-h") << QStringList { "-h" } << everyOption;
     QTest::newRow("help wins over other options")
@@ -232,6 +236,33 @@ void TestOptions::namesDefaultDevicePaths()
     QFETCH(QString, path);
 
     QCOMPARE(PortMap().path(number), path);
+}
+
+void TestOptions::pinsTheSearchToTheGivenPorts_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<int>>("searched");
+
+    QList<int> all;
+    for (int number = 1; number <= 30; ++number)
+        all << number;
+    QTest::newRow("no --port: all of 1 to 30") << QStringList {} << all;
+    QTest::newRow("one port given: only it")
+        << QStringList { "--port", "7=/dev/serial/by-id/usb-x" } << QList<int> { 7 };
+    QTest::newRow("two ports given, in ascending order")
+        << QStringList { "--port", "12=/b", "--port", "3=/a" } << QList<int> { 3, 12 };
+    QTest::newRow("the same port twice counts once")
+        << QStringList { "--port", "5=/a", "--port", "5=/b" } << QList<int> { 5 };
+}
+
+void TestOptions::pinsTheSearchToTheGivenPorts()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<int>, searched);
+
+    const ParsedOptions parsed = Parse(arguments);
+    QVERIFY2(!parsed.exitNow, qPrintable(parsed.output));
+    QCOMPARE(parsed.options.ports.searchNumbers(), searched);
 }
 
 QTEST_GUILESS_MAIN(TestOptions)

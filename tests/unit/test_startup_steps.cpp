@@ -121,25 +121,39 @@ private Q_SLOTS:
         QFETCH(bool, secondLocks);
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("sub")));
         SingleInstance first(settingsPath());
-        QVERIFY(first.tryLock());
+        QCOMPARE(first.tryLock(), SingleInstance::Outcome::Locked);
         SingleInstance second(m_dir.filePath(secondPath));
-        QCOMPARE(second.tryLock(), secondLocks);
+        QCOMPARE(second.tryLock() == SingleInstance::Outcome::Locked, secondLocks);
+    }
+
+    // Beside the settings, so only who may write them can hold it; not FILE.lock, which the
+    // settings store takes itself for every write and which would then hang the first write.
+    void lockLiesBesideTheSettings()
+    {
+        SingleInstance instance(settingsPath());
+        QCOMPARE(instance.tryLock(), SingleInstance::Outcome::Locked);
+        QCOMPARE(instance.lockFilePath(), settingsPath() + QStringLiteral(".instance.lock"));
+        QVERIFY(QFileInfo::exists(instance.lockFilePath()));
+        const SettingsStore settings(settingsPath());
+        QCOMPARE(settings.WriteKeyValue(QString::fromLatin1(SettingsKey), QStringLiteral("Lang"),
+                     SettingValue::fromText(QStringLiteral("100")), ValueTypeString),
+            StoreSuccess);
     }
 
     void lockIsFreedWhenTheInstanceEnds()
     {
         {
             SingleInstance first(settingsPath());
-            QVERIFY(first.tryLock());
+            QCOMPARE(first.tryLock(), SingleInstance::Outcome::Locked);
         }
         SingleInstance next(settingsPath());
-        QVERIFY(next.tryLock());
+        QCOMPARE(next.tryLock(), SingleInstance::Outcome::Locked);
     }
 
     void oldLockOfARunningInstanceIsKept()
     {
         SingleInstance first(settingsPath());
-        QVERIFY(first.tryLock());
+        QCOMPARE(first.tryLock(), SingleInstance::Outcome::Locked);
         // A server that has run for a day still holds its store.
         QFile lock(first.lockFilePath());
         QVERIFY(lock.open(QIODevice::ReadWrite));
@@ -147,7 +161,7 @@ private Q_SLOTS:
             QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
         lock.close();
         SingleInstance second(settingsPath());
-        QVERIFY(!second.tryLock());
+        QCOMPARE(second.tryLock(), SingleInstance::Outcome::HeldByAnother);
     }
 
     void lockOfADeadProcessIsTakenOver()
@@ -162,7 +176,7 @@ private Q_SLOTS:
         SingleInstance probe(settingsPath());
         {
             SingleInstance writer(settingsPath());
-            QVERIFY(writer.tryLock());
+            QCOMPARE(writer.tryLock(), SingleInstance::Outcome::Locked);
         }
         QFile lock(probe.lockFilePath());
         QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -170,7 +184,7 @@ private Q_SLOTS:
             + '\n' + QSysInfo::machineHostName().toUtf8() + '\n');
         lock.close();
 
-        QVERIFY(probe.tryLock());
+        QCOMPARE(probe.tryLock(), SingleInstance::Outcome::Locked);
     }
 };
 
