@@ -2,6 +2,7 @@
 #include "app/headless.h"
 #include "app/logging_setup.h"
 #include "app/options.h"
+#include "app/service_notifier.h"
 #include "app/single_instance.h"
 #include "core/clock.h"
 #include "core/logging.h"
@@ -132,8 +133,10 @@ int main(int argc, char *argv[])
                    .arg(options.commandPort)
                    .arg(options.broadcastPort)
                    .arg(settingsPath);
-        ConsolePresenter presenter;
+        ConsolePresenter console;
+        ServiceNotifier presenter(console);
         Server server(config, settings, clock, presenter);
+        presenter.observe(server);
         StartHeadless(server, settings, applicationDir);
         return app->exec();
     }
