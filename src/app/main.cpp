@@ -2,6 +2,7 @@
 #include "app/headless.h"
 #include "app/logging_setup.h"
 #include "app/options.h"
+#include "app/service_notifier.h"
 #include "app/settings_access.h"
 #include "app/single_instance.h"
 #include "core/clock.h"
@@ -102,8 +103,10 @@ int RunHeadless(QCoreApplication &app, const Options &options, const ServerConfi
                                       .arg(options.broadcastPort)
                                       .arg(settings.path());
     const MonotonicClock clock;
-    ConsolePresenter presenter;
+    ConsolePresenter console;
+    ServiceNotifier presenter(console);
     Server server(config, settings, clock, presenter);
+    presenter.observe(server);
     // A service manager must see a server that serves nobody fail, and restart it.
     QObject::connect(&server, &Server::cannotServe, &app, [] { QCoreApplication::exit(1); });
     StartHeadless(server, settings, QCoreApplication::applicationDirPath());

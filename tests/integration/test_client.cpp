@@ -5,6 +5,7 @@
 #include "support/sim_fixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -13,6 +14,11 @@
 #include <QTest>
 
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -143,14 +149,16 @@ class ScriptedServer : public QObject
 public:
     static inline const QByteArray Close = QByteArrayLiteral("<close>");
 
-    ScriptedServer(QByteArray greeting, QByteArrayList replies)
+    // Port 0: any free one.
+    ScriptedServer(QByteArray greeting, QByteArrayList replies, quint16 port = 0)
         : m_greeting(std::move(greeting))
         , m_replies(std::move(replies))
     {
-        m_server.listen(QHostAddress::LocalHost, 0);
+        m_server.listen(QHostAddress::LocalHost, port);
         connect(&m_server, &QTcpServer::newConnection, this, &ScriptedServer::accept);
     }
 
+    bool isListening() const { return m_server.isListening(); }
     quint16 port() const { return m_server.serverPort(); }
     const QByteArray &received() const { return m_received; }
 
@@ -186,6 +194,41 @@ private:
     qsizetype m_answered = 0;
 };
 
+// A loopback port on which connection requests go unanswered: its listening
+// socket has a backlog of none and one connection that is never accepted, so
+// the kernel drops every further request.
+class UnansweredPort
+{
+public:
+    UnansweredPort()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size) != 0
+            || ::listen(m_fd, 0) != 0
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_filler.connectToHost(QHostAddress::LocalHost, m_port);
+        m_filler.waitForConnected(ProcessTimeoutMs);
+    }
+    ~UnansweredPort()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isReady() const { return m_filler.state() == QAbstractSocket::ConnectedState; }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+    QTcpSocket m_filler;
+};
+
 } // namespace
 
 class TestClient : public QObject
@@ -207,6 +250,9 @@ private Q_SLOTS:
     void listenEnds_data();
     void listenEnds();
     void listenSendsKeepAliveBytes();
+    void listenReconnectsAcrossAServerRestart();
+    void timeoutBoundsTheWait_data();
+    void timeoutBoundsTheWait();
     void refusedConnection_data();
     void refusedConnection();
     void badArguments_data();
@@ -383,10 +429,6 @@ void TestClient::commandFaults_data()
         << QByteArray() << QByteArrayList { "2181A0\r\n", close }
         << QStringList { "2181A0", "2000" } << 6 << QByteArray("2181A0\n")
         << QByteArray("2181A0\r2000\r") << QByteArray("lost before the answer to \"2000\"");
-    QTest::newRow("no answer within the answer time-out ends the run with 4")
-        << QByteArray() << QByteArrayList { QByteArray() }
-        << QStringList { "--answer-timeout-ms", "200", "2181A0" } << 4 << QByteArray()
-        << QByteArray("2181A0\r") << QByteArray("no answer to \"2181A0\"");
     QTest::newRow("endless text without a line end is no server's answer")
         << QByteArray() << QByteArrayList { QByteArray(5000, 'A') } << QStringList { "2181A0" } << 1
         << QByteArray() << QByteArray("2181A0\r") << QByteArray("without a line end");
@@ -466,6 +508,79 @@ void TestClient::listenSendsKeepAliveBytes()
     QCOMPARE(listener.exitCode(), 0);
 }
 
+void TestClient::listenReconnectsAcrossAServerRestart()
+{
+    auto server = std::make_unique<ScriptedServer>("2181A0\r\n", QByteArrayList {});
+    const quint16 port = server->port();
+    QProcess listener;
+    listener.start(ClientProgram(),
+        Port(port) << "--listen"
+                   << "--reconnect");
+    QByteArray out, err;
+    QTRY_COMPARE_WITH_TIMEOUT(
+        out += listener.readAllStandardOutput(), QByteArray("2181A0\n"), ProcessTimeoutMs);
+
+    // The server goes away; the listener says so once and keeps trying.
+    server.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (err += listener.readAllStandardError()).contains("connecting again"), ProcessTimeoutMs);
+    QCOMPARE(listener.state(), QProcess::Running);
+
+    // Back on the same port: the listener prints what the new server sends.
+    ScriptedServer restarted("000FFF\r\n", {}, port);
+    QVERIFY(restarted.isListening());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        out += listener.readAllStandardOutput(), QByteArray("2181A0\n000FFF\n"), ProcessTimeoutMs);
+    err += listener.readAllStandardError();
+    QCOMPARE(err.count("connecting again"), 1);
+    QCOMPARE(err.count("listening to the broadcasts"), 2);
+
+    QSignalSpy finished(&listener, &QProcess::finished);
+    listener.terminate();
+    QVERIFY(finished.wait(ProcessTimeoutMs));
+    QCOMPARE(listener.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(listener.exitCode(), 0);
+}
+
+void TestClient::timeoutBoundsTheWait_data()
+{
+    QTest::addColumn<bool>("connectionAnswered");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("errContains");
+
+    QTest::newRow("a server that accepts and never answers: the time-out status 4")
+        << true << 4 << QByteArray("no answer to \"2181A0\" from 127.0.0.1:");
+    QTest::newRow("a connection request that is never answered: status 1")
+        << false << 1 << QByteArray("no connection to 127.0.0.1:");
+}
+
+void TestClient::timeoutBoundsTheWait()
+{
+    QFETCH(bool, connectionAnswered);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, errContains);
+
+    ScriptedServer silent({}, { QByteArray() });
+    UnansweredPort unanswered;
+    QVERIFY(unanswered.isReady());
+    const quint16 port = connectionAnswered ? silent.port() : unanswered.port();
+    QElapsedTimer clock;
+    clock.start();
+    const ClientRun run = RunClient(Port(port) << "--host"
+                                               << "127.0.0.1"
+                                               << "--timeout"
+                                               << "1"
+                                               << "2181A0");
+    const qint64 elapsedMs = clock.elapsed();
+    QVERIFY(run.ended);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(errContains + QByteArray::number(port) + " within 1 s"),
+        run.err.constData());
+    QVERIFY2(elapsedMs < 1500, qPrintable(QStringLiteral("%1 ms").arg(elapsedMs)));
+    if (connectionAnswered)
+        QCOMPARE(silent.received(), QByteArray("2181A0\r"));
+}
+
 void TestClient::refusedConnection_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -504,6 +619,12 @@ void TestClient::badArguments_data()
         << QStringList { "2181A0\r2000" } << QByteArray("one line");
     QTest::newRow("unknown option")
         << QStringList { "--bogus", "2181A0" } << QByteArray("Unknown option");
+    QTest::newRow("time-out of zero")
+        << QStringList { "--timeout", "0", "2181A0" } << QByteArray("--timeout expects");
+    QTest::newRow("time-out not a number")
+        << QStringList { "--timeout", "soon", "2181A0" } << QByteArray("--timeout expects");
+    QTest::newRow("reconnecting without listening")
+        << QStringList { "--reconnect", "2181A0" } << QByteArray("--reconnect goes with --listen");
 }
 
 void TestClient::badArguments()

@@ -124,6 +124,8 @@ private Q_SLOTS:
     void programRejectsBadCommands();
     void programEndsCleanly_data();
     void programEndsCleanly();
+    void programCommandLine_data();
+    void programCommandLine();
 
 private:
     bool haveProgram() const { return QFileInfo(simulatorProgram()).isExecutable(); }
@@ -482,6 +484,46 @@ void TestSimulator::programEndsCleanly()
     QCOMPARE(program.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.process().exitCode(), 0);
     QVERIFY(!QFileInfo(program.link()).isSymLink());
+}
+
+void TestSimulator::programCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("errContains");
+
+    QTest::newRow("--version prints the version")
+        << QStringList { "--version" } << 0 << QByteArray("qx-sim " QX_VERSION "\n")
+        << QByteArray();
+    QTest::newRow("unknown option")
+        << QStringList { "--bogus" } << 2 << QByteArray() << QByteArray("Unknown option 'bogus'");
+    QTest::newRow("option value missing")
+        << QStringList { "--delay" } << 2 << QByteArray() << QByteArray("Missing value");
+    QTest::newRow("unexpected argument")
+        << QStringList { "extra" } << 2 << QByteArray() << QByteArray("unexpected argument");
+    QTest::newRow("negative delay") << QStringList { "--delay", "-1" } << 2 << QByteArray()
+                                    << QByteArray("--delay needs a whole number");
+    QTest::newRow("baud not a number") << QStringList { "--baud", "fast" } << 2 << QByteArray()
+                                       << QByteArray("--baud needs a whole number");
+}
+
+void TestSimulator::programCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, errContains);
+    if (!haveProgram())
+        QSKIP("qx-sim is not built beside the tests");
+    QProcess program;
+    program.start(simulatorProgram(), arguments);
+    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), exitCode);
+    QCOMPARE(program.readAllStandardOutput(), out);
+    const QByteArray err = program.readAllStandardError();
+    QVERIFY2(err.contains(errContains), err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

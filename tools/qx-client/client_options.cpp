@@ -8,8 +8,10 @@
 
 namespace {
 
-const char Synopsis[] = R"(Usage: qx-client [--host H] [--port P] HEX...
-       qx-client --listen [--host H] [--port P]
+constexpr double MaxTimeoutSeconds = 24 * 60 * 60;
+
+const char Synopsis[] = R"(Usage: qx-client [--host H] [--port P] [--timeout SECONDS] HEX...
+       qx-client --listen [--reconnect] [--host H] [--port P] [--timeout SECONDS]
 )";
 
 const char Description[]
@@ -28,23 +30,28 @@ four bits the number n of data bytes: the command is exactly n + 2 bytes
 With --listen it prints every line of the broadcast service (default port
 5551) as it comes. The server closes a connection that sends nothing for more
 than 60 s, so the client sends one harmless byte every 30 s. SIGINT (Ctrl+C)
-or SIGTERM ends it.)";
+or SIGTERM ends it. With --reconnect as well it keeps listening when the
+server goes away: it connects again every second until the server is back,
+then goes on printing.)";
 
 const char ExitStatusHelp[] = R"(
 Exit status:
   0  all went well (--listen: ended by SIGINT or SIGTERM)
   1  no connection for another reason (unknown host, no reply to the
-     connection request within 10 s), or the server sent no text line
+     connection request within 10 s or --timeout), or the server sent no
+     text line
   2  bad arguments
   3  the server found a command malformed (error answer 6180E1)
   4  the device did not answer (time-out answer 010100), or no answer
-     came within 70 s (answers in programming mode can take 60 s)
+     came within 70 s or --timeout (answers in programming mode can take
+     60 s)
   5  connection refused: nothing listens on the port (is qx-server running?),
      or the server refused the connection with "Sorry, I could not accept
      your connection request" (all its connections are in use, or a client
      is programming the device)
   6  the connection was lost before the answer (--listen: the server closed
      the connection)
+With --listen --reconnect only a signal ends the client, with 0.
 )";
 
 ParsedClientOptions Failure(const QString &text)
@@ -69,6 +76,17 @@ bool ParseCount(const QString &text, qint64 maximum, qint64 *value)
     return true;
 }
 
+// A number of seconds above 0 and at most a day, fractions allowed ("0.5").
+bool ParseSeconds(const QString &text, std::chrono::milliseconds *value)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !(seconds >= 0.001) || seconds > MaxTimeoutSeconds)
+        return false;
+    *value = std::chrono::milliseconds(qRound64(seconds * 1000));
+    return true;
+}
+
 } // namespace
 
 ParsedClientOptions ParseClientOptions(const QStringList &arguments)
@@ -90,14 +108,17 @@ ParsedClientOptions ParseClientOptions(const QStringList &arguments)
         QStringLiteral("TCP port of the service (default 5550, with "
                        "--listen 5551)."),
         QStringLiteral("P"));
-    // For the tests: prove the keep-alive byte and the answer time-out without
-    // waiting half a minute.
+    const QCommandLineOption reconnect(QStringLiteral("reconnect"),
+        QStringLiteral("With --listen: when the server goes away, connect again every second "
+                       "until it is back, and go on listening."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+        QStringLiteral("Give up when the connection or an answer takes longer than SECONDS "
+                       "(default: 10 s to connect, 70 s for an answer)."),
+        QStringLiteral("SECONDS"));
+    // For the tests: prove the keep-alive byte without waiting half a minute.
     QCommandLineOption keepAlive(QStringLiteral("keepalive-ms"), QString(), QStringLiteral("N"));
     keepAlive.setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineOption answerTimeout(
-        QStringLiteral("answer-timeout-ms"), QString(), QStringLiteral("N"));
-    answerTimeout.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({ listen, host, port, help, version, keepAlive, answerTimeout });
+    parser.addOptions({ listen, reconnect, host, port, timeout, help, version, keepAlive });
     parser.addPositionalArgument(QStringLiteral("HEX"),
         QStringLiteral("A command for the device, e.g. 2181A0."), QStringLiteral("HEX..."));
 
@@ -139,11 +160,17 @@ ParsedClientOptions ParseClientOptions(const QStringList &arguments)
             return Failure(QStringLiteral("--keepalive-ms expects a positive whole number"));
         options.keepAliveInterval = std::chrono::milliseconds(number);
     }
-    if (parser.isSet(answerTimeout)) {
-        if (!ParseCount(parser.value(answerTimeout), std::numeric_limits<int>::max(), &number))
-            return Failure(QStringLiteral("--answer-timeout-ms expects a positive whole number"));
-        options.answerTimeout = std::chrono::milliseconds(number);
+    if (parser.isSet(timeout)) {
+        std::chrono::milliseconds limit {};
+        if (!ParseSeconds(parser.value(timeout), &limit))
+            return Failure(
+                QStringLiteral("--timeout expects a number of seconds above 0, at most 86400"));
+        options.connectTimeout = limit;
+        options.answerTimeout = limit;
     }
+    options.reconnect = parser.isSet(reconnect);
+    if (options.reconnect && !options.listen)
+        return Failure(QStringLiteral("--reconnect goes with --listen only"));
 
     const QStringList commands = parser.positionalArguments();
     if (options.listen && !commands.isEmpty())

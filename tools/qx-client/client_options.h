@@ -2,6 +2,7 @@
 
 #include "broadcast_listener.h"
 #include "command_session.h"
+#include "server_connection.h"
 
 #include <QByteArrayList>
 #include <QString>
@@ -16,10 +17,12 @@ struct ClientOptions
     static constexpr quint16 BroadcastServicePort = 5551;
 
     bool listen = false; // listen to broadcasts instead of sending commands
+    bool reconnect = false; // listening: connect again whenever the server goes away
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = CommandServicePort;
     QByteArrayList commands; // request lines without their CR, in order
     std::chrono::milliseconds keepAliveInterval = BroadcastListener::KeepAliveInterval;
+    std::chrono::milliseconds connectTimeout = ServerConnection::ConnectTimeout;
     std::chrono::milliseconds answerTimeout = CommandSession::AnswerTimeout;
 };
 

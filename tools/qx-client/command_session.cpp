@@ -10,13 +10,6 @@ namespace {
 const QByteArray ErrorAnswer = QByteArrayLiteral("6180E1");
 const QByteArray TimeoutAnswer = QByteArrayLiteral("010100");
 
-QString Duration(int milliseconds)
-{
-    if (milliseconds % 1000 == 0)
-        return QStringLiteral("%1 s").arg(milliseconds / 1000);
-    return QStringLiteral("%1 ms").arg(milliseconds);
-}
-
 } // namespace
 
 CommandSession::CommandSession(ServerConnection &connection, QByteArrayList commands,
@@ -92,7 +85,8 @@ void CommandSession::handleTimeout()
     m_connection.close();
     finish(ExitNoAnswer,
         QStringLiteral("no answer to \"%1\" from %2 within %3")
-            .arg(current(), m_connection.address(), Duration(m_answerTimer->interval())));
+            .arg(current(), m_connection.address(),
+                ServerConnection::durationText(m_answerTimer->intervalAsDuration())));
 }
 
 void CommandSession::finish(int exitStatus, const QString &message)

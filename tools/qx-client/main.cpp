@@ -51,11 +51,11 @@ int main(int argc, char *argv[])
         return parsed.exitStatus;
     }
     const ClientOptions &options = parsed.options;
-    ServerConnection connection(options.host, options.port);
+    ServerConnection connection(options.host, options.port, options.connectTimeout);
 
     if (options.listen) {
         UnixSignals stopSignals;
-        BroadcastListener listener(connection, options.keepAliveInterval);
+        BroadcastListener listener(connection, options.keepAliveInterval, options.reconnect);
         QObject::connect(
             &stopSignals, &UnixSignals::terminationRequested, &listener, &BroadcastListener::stop);
         QObject::connect(&listener, &BroadcastListener::listening, &listener, [&connection] {
@@ -63,6 +63,7 @@ int main(int argc, char *argv[])
                           .arg(connection.address()));
         });
         QObject::connect(&listener, &BroadcastListener::lineReceived, &listener, PrintLine);
+        QObject::connect(&listener, &BroadcastListener::interrupted, &listener, PrintNote);
         QObject::connect(&listener, &BroadcastListener::finished, &listener, Finish);
         listener.start();
         return app.exec();

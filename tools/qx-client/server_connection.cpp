@@ -5,7 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-ServerConnection::ServerConnection(const QString &host, quint16 port, QObject *parent)
+ServerConnection::ServerConnection(
+    const QString &host, quint16 port, std::chrono::milliseconds connectTimeout, QObject *parent)
     : QObject(parent)
     , m_socket(new QTcpSocket(this))
     , m_connectTimer(new QTimer(this))
@@ -13,7 +14,7 @@ ServerConnection::ServerConnection(const QString &host, quint16 port, QObject *p
     , m_port(port)
 {
     m_connectTimer->setSingleShot(true);
-    m_connectTimer->setInterval(ConnectTimeout);
+    m_connectTimer->setInterval(connectTimeout);
     connect(m_connectTimer, &QTimer::timeout, this, &ServerConnection::giveUpConnecting);
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         m_connectTimer->stop();
@@ -29,6 +30,10 @@ ServerConnection::ServerConnection(const QString &host, quint16 port, QObject *p
 
 void ServerConnection::open()
 {
+    m_socket->abort();
+    m_text = ServerText();
+    m_connected = false;
+    m_done = false;
     m_connectTimer->start();
     m_socket->connectToHost(m_host, m_port);
 }
@@ -48,6 +53,13 @@ void ServerConnection::close()
 QString ServerConnection::address() const
 {
     return QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+}
+
+QString ServerConnection::durationText(std::chrono::milliseconds duration)
+{
+    if (duration.count() % 1000 == 0)
+        return QStringLiteral("%1 s").arg(duration.count() / 1000);
+    return QStringLiteral("%1 ms").arg(duration.count());
 }
 
 void ServerConnection::readText()
@@ -101,9 +113,8 @@ void ServerConnection::giveUpConnecting()
 {
     m_socket->abort();
     fail(ExitFailure,
-        QStringLiteral("no connection to %1 within %2 s")
-            .arg(address())
-            .arg(std::chrono::seconds(ConnectTimeout).count()));
+        QStringLiteral("no connection to %1 within %2")
+            .arg(address(), durationText(m_connectTimer->intervalAsDuration())));
 }
 
 void ServerConnection::fail(int exitStatus, const QString &message)

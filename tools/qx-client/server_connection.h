@@ -11,10 +11,10 @@
 class QTcpSocket;
 class QTimer;
 
-// One connection to a service of qx-server. It connects (giving up after
-// ConnectTimeout), cuts what the server sends into lines, and turns each way
+// One connection to a service of qx-server. It connects (giving up after the
+// connect time-out), cuts what the server sends into lines, and turns each way
 // the connection can fail into an exit status and a message for the user.
-// After lost() or failed() it emits nothing more.
+// After lost() or failed() it emits nothing more until it is opened again.
 class ServerConnection : public QObject
 {
     Q_OBJECT
@@ -22,14 +22,18 @@ class ServerConnection : public QObject
 public:
     static constexpr std::chrono::seconds ConnectTimeout { 10 };
 
-    ServerConnection(const QString &host, quint16 port, QObject *parent = nullptr);
+    ServerConnection(const QString &host, quint16 port, std::chrono::milliseconds connectTimeout,
+        QObject *parent = nullptr);
 
+    // Connects; also after a loss or a failure, as a new connection.
     void open();
     void send(const QByteArray &bytes);
     // Ends the connection from our side; no signal follows.
     void close();
     // "host:port", for messages.
     QString address() const;
+    // "10 s" or "500 ms", for messages about time-outs.
+    static QString durationText(std::chrono::milliseconds duration);
 
 Q_SIGNALS:
     void connected();

@@ -21,6 +21,7 @@ namespace {
 
 constexpr int StdinFd = 0;
 constexpr int MaxLineBytes = 64 * 1024;
+constexpr int ExitUsage = 2; // a bad command line
 
 const char Description[] = R"(A simulated QX-USB interface on a pseudo-terminal.
 
@@ -47,7 +48,7 @@ struct SimOptions
     int baud = 0;
 };
 
-int fail(const QString &message, int status = 2)
+int fail(const QString &message, int status = ExitUsage)
 {
     std::fprintf(stderr, "qx-sim: %s\n", qPrintable(message));
     return status;
@@ -66,12 +67,20 @@ bool readCount(const QCommandLineParser &parser, const QString &name, int &value
     return false;
 }
 
-// The options, or nothing when the program must end (an error line is out).
-std::optional<SimOptions> parseOptions(const QCoreApplication &app)
+// The options, or the exit status when the program ends at once: 0 after the
+// help or the version, 2 after an error line (a bad command line).
+struct ParsedSimOptions
+{
+    SimOptions options;
+    std::optional<int> exitStatus;
+};
+
+ParsedSimOptions parseOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(Description));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions({
         { QStringLiteral("link"), QStringLiteral("Keep a symbolic link at <path> to the pty."),
             QStringLiteral("path") },
@@ -82,18 +91,31 @@ std::optional<SimOptions> parseOptions(const QCoreApplication &app)
             QStringLiteral("Deliver bytes no faster than an 8N1 line of <n> baud (0: at once)."),
             QStringLiteral("n") },
     });
-    parser.process(app); // ends the program for --help and unknown options
-    if (!parser.positionalArguments().isEmpty()) {
-        fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-        return std::nullopt;
+    ParsedSimOptions parsed;
+    if (!parser.parse(arguments)) {
+        parsed.exitStatus = fail(parser.errorText() + QStringLiteral(" (see --help)"));
+        return parsed;
     }
-    SimOptions options;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        std::fputs(qPrintable(parser.isSet(help)
+                           ? parser.helpText()
+                           : QStringLiteral("qx-sim %1\n").arg(QStringLiteral(QX_VERSION))),
+            stdout);
+        parsed.exitStatus = 0;
+        return parsed;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        parsed.exitStatus = fail(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        return parsed;
+    }
+    SimOptions &options = parsed.options;
     options.link = parser.value(QStringLiteral("link"));
     options.silent = parser.isSet(QStringLiteral("silent"));
     if (!readCount(parser, QStringLiteral("delay"), options.delayMs)
         || !readCount(parser, QStringLiteral("baud"), options.baud))
-        return std::nullopt;
-    return options;
+        parsed.exitStatus = ExitUsage;
+    return parsed;
 }
 
 // Hex digits in pairs, spaces allowed between them; nothing when anything else
@@ -228,9 +250,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qx-sim"));
-    const std::optional<SimOptions> options = parseOptions(app);
-    if (!options)
-        return 2;
+    QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
+    const ParsedSimOptions parsed = parseOptions(QCoreApplication::arguments());
+    if (parsed.exitStatus)
+        return *parsed.exitStatus;
+    const SimOptions &options = parsed.options;
     ::signal(SIGPIPE, SIG_IGN); // a closed standard output must not end the device
     // SIGINT and SIGTERM end the event loop, so that the device removes its
     // link on the way out.
@@ -239,10 +263,10 @@ int main(int argc, char *argv[])
         &signalHandler, &UnixSignals::terminationRequested, &app, &QCoreApplication::quit);
 
     SimulatedDevice device;
-    device.setLinkPath(options->link);
-    device.setSilent(options->silent);
-    device.setAnswerDelay(options->delayMs);
-    device.setLineRate(options->baud);
+    device.setLinkPath(options.link);
+    device.setSilent(options.silent);
+    device.setAnswerDelay(options.delayMs);
+    device.setLineRate(options.baud);
     if (!device.plug())
         return fail(device.errorString(), 1);
     printPty(device);
