@@ -39,6 +39,6 @@ private:
     static int next(int position) { return position >= Positions - 1 ? 0 : position + 1; }
 
     std::array<QueuedCommand, Positions> m_entries; // QueueCmd and QueueSocket with the connection
-    int m_queueIn = 0;  // QueueIn: position written last; only put() moves it
+    int m_queueIn = 0; // QueueIn: position written last; only put() moves it
     int m_queueOut = 0; // QueueOut: position taken last; only take() moves it
 };

@@ -1,6 +1,5 @@
 #include "string_table.h"
 
-
 namespace Common {
 int LangOffset = German;
 }
