@@ -2,7 +2,7 @@
 // out are exactly the line's hex digit pairs, recomputed here on their own, as
 // many as the first pair (the header) announces.
 
-#include "command/command_line.h"
+#include "core/command_line.h"
 #include "fuzz_check.h"
 
 #include <QByteArray>

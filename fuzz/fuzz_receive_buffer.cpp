@@ -7,8 +7,8 @@
 // one per step: the low four bits choose the step, the high four the length of
 // an appended chunk.
 
+#include "core/receive_buffer.h"
 #include "fuzz_check.h"
-#include "link/receive_buffer.h"
 
 #include <QByteArray>
 #include <cstddef>

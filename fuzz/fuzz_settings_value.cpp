@@ -6,9 +6,10 @@
 // set on it is read back from its in-memory cache, so no input touches a file.
 
 #include "core/leading_number.h"
+#include "core/protocol.h"
 #include "core/settings_store.h"
+#include "core/stored_settings.h"
 #include "fuzz_check.h"
-#include "link/stored_port.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -34,7 +35,7 @@ QSettings &Store()
 void CheckNumberParsing(const QString &text)
 {
     const int port = ParseStoredPort(text);
-    QX_FUZZ_CHECK(port >= 0 && port <= LastPortNumber);
+    QX_FUZZ_CHECK(port >= 0 && port <= Protocol::LastPortNumber);
     const double number = LeadingNumber(text);
     QX_FUZZ_CHECK(std::isfinite(number));
     const qint64 rounded = RoundHalfEven(number);

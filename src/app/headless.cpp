@@ -1,7 +1,6 @@
 #include "headless.h"
 
-#include "app/startup_steps.h"
-#include "core/logging.h"
+#include "core/stored_settings.h"
 #include "core/string_table.h"
 #include "server/server.h"
 
@@ -9,10 +8,6 @@ void StartHeadless(Server &server, const SettingsStore &settings, const QString 
 {
     WriteProgramFolder(settings, applicationDirPath);
     Common::LangOffset = StoredLanguageOffset(settings);
-    server.MSStartServer_Click([&server] {
-        if (server.isRunning() || !server.runWanted())
-            return;
-        qCInfo(lcServer) << "Searching again until the device answers";
-        server.keepSearching();
-    });
+    server.setSearchUntilFound(true);
+    server.MSStartServer_Click();
 }

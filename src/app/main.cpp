@@ -4,6 +4,7 @@
 #include "app/options.h"
 #include "app/service_notifier.h"
 #include "app/settings_access.h"
+#include "app/simulation.h"
 #include "app/single_instance.h"
 #include "core/clock.h"
 #include "core/logging.h"
@@ -11,7 +12,6 @@
 #include "core/settings_store.h"
 #include "core/unix_signals.h"
 #include "server/server.h"
-#include "sim/simulated_device.h"
 #include "ui/mainform.h"
 #include "ui/startform.h"
 #include "ui/startup.h"
@@ -19,7 +19,6 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <memory>
 
@@ -42,33 +41,6 @@ QStringList Arguments(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     return arguments;
-}
-
-// The simulated device of --simulate, attached as port 1 through a link that
-// follows it when it is unplugged and plugged in again.
-struct Simulation
-{
-    QTemporaryDir folder;
-    SimulatedDevice device;
-};
-
-std::unique_ptr<Simulation> AttachSimulation(PortMap &ports)
-{
-    auto simulation = std::make_unique<Simulation>();
-    if (!simulation->folder.isValid()) {
-        std::fputs("qx-server: cannot create a folder for the simulated device\n", stderr);
-        return nullptr;
-    }
-    simulation->device.setLinkPath(simulation->folder.filePath(QStringLiteral("qx-usb")));
-    if (!simulation->device.plug()) {
-        std::fprintf(stderr, "qx-server: cannot create the simulated device: %s\n",
-            qPrintable(simulation->device.errorString()));
-        return nullptr;
-    }
-    ports.setPath(1, simulation->device.linkPath());
-    qCInfo(lcServer).noquote() << QStringLiteral("Simulated QX-USB device on port 1 (%1)")
-                                      .arg(simulation->device.slavePath());
-    return simulation;
 }
 
 // The program cannot run at all: said in the log and, with a window, in a
@@ -178,9 +150,10 @@ int main(int argc, char *argv[])
     config.ports = options.ports;
     std::unique_ptr<Simulation> simulation;
     if (options.simulate) {
-        simulation = AttachSimulation(config.ports);
+        QString error;
+        simulation = AttachSimulation(config.ports, &error);
         if (!simulation)
-            return 1;
+            return FailToStart(*app, headless, error);
     }
 
     UnixSignals signalHandler;

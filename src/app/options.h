@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/program_options.h"
+#include "core/protocol.h"
 #include "link/port_map.h"
 
 #include <QHostAddress>
@@ -14,19 +16,11 @@ struct Options
     bool verbose = false;
     QString settingsFile; // empty: the default store
     PortMap ports;
-    quint16 commandPort = 5550;
-    quint16 broadcastPort = 5551;
+    quint16 commandPort = Protocol::DefaultCommandPort;
+    quint16 broadcastPort = Protocol::DefaultBroadcastPort;
     QHostAddress listenAddress = QHostAddress::Any;
 };
 
-// Outcome of reading the command line: run with the options, or leave at once
-// with a text (help, version, or an error) and an exit status.
-struct ParsedOptions
-{
-    Options options;
-    bool exitNow = false;
-    int exitStatus = 0;
-    QString output; // for standard output (help, version) or standard error (errors)
-};
+using ParsedOptions = ParsedCommandLine<Options>;
 
 ParsedOptions ParseOptions(const QStringList &arguments);

@@ -1,8 +1,8 @@
 #include "service_notifier.h"
 
-#include "core/status_looks.h"
 #include "core/logging.h"
 #include "core/server_state.h"
+#include "core/status_looks.h"
 #include "link/serial_link.h"
 #include "server/server.h"
 

@@ -39,13 +39,12 @@ QString SettingValue::toText() const
 
 SettingsStore::SettingsStore(QString iniPath)
     : m_path(std::move(iniPath))
-{
-}
+{ }
 
 QString SettingsStore::defaultPath()
 {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                       QStringLiteral("Tervan Divoreraro"), QStringLiteral("QX-SERVER"));
+        QStringLiteral("Tervan Divoreraro"), QStringLiteral("QX-SERVER"));
     return settings.fileName();
 }
 
@@ -82,9 +81,8 @@ int PutValue(QSettings &key, const QString &valueName, int type, const SettingVa
             ? value.number
             : static_cast<qint32>(value.toText().toLongLong());
         key.setValue(valueName,
-                     NumberPrefix
-                         + QStringLiteral("%1").arg(static_cast<quint32>(number), 8, 16,
-                                                    QLatin1Char('0')));
+            NumberPrefix
+                + QStringLiteral("%1").arg(static_cast<quint32>(number), 8, 16, QLatin1Char('0')));
         break;
     }
     default:
@@ -94,8 +92,8 @@ int PutValue(QSettings &key, const QString &valueName, int type, const SettingVa
     return key.status() == QSettings::NoError ? StoreSuccess : StoreAccessDenied;
 }
 
-SettingValue SettingsStore::ReadKeyValue(const QString &key, const QString &valueName,
-                                         const QString &defaultText) const
+SettingValue SettingsStore::ReadKeyValue(
+    const QString &key, const QString &valueName, const QString &defaultText) const
 {
     SettingValue result = SettingValue::fromText(defaultText);
     if (!QFileInfo::exists(m_path))
@@ -106,8 +104,8 @@ SettingValue SettingsStore::ReadKeyValue(const QString &key, const QString &valu
     return result;
 }
 
-int SettingsStore::WriteKeyValue(const QString &key, const QString &valueName,
-                                 const SettingValue &value, int type) const
+int SettingsStore::WriteKeyValue(
+    const QString &key, const QString &valueName, const SettingValue &value, int type) const
 {
     QSettings settings(m_path, QSettings::IniFormat);
     settings.beginGroup(GroupOf(key));

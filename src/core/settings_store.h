@@ -6,7 +6,12 @@
 // A value read from the store: text, a 32-bit number or nothing.
 struct SettingValue
 {
-    enum class Kind { Nothing, Text, Number };
+    enum class Kind
+    {
+        Nothing,
+        Text,
+        Number
+    };
 
     Kind kind = Kind::Nothing;
     QString text;
@@ -46,12 +51,12 @@ public:
 
     // The stored value, or the default text when the file, key or value is
     // missing or unreadable. Never fails.
-    SettingValue ReadKeyValue(const QString &key, const QString &valueName,
-                              const QString &defaultText) const;
+    SettingValue ReadKeyValue(
+        const QString &key, const QString &valueName, const QString &defaultText) const;
     // Writes one value of type 1 (string) or 4 (number), creating its key.
     // 0 on success, a non-zero code when nothing could be stored.
-    int WriteKeyValue(const QString &key, const QString &valueName, const SettingValue &value,
-                      int type) const;
+    int WriteKeyValue(
+        const QString &key, const QString &valueName, const SettingValue &value, int type) const;
 
     // The default file: user scope, organisation "Tervan Divoreraro",
     // application "QX-SERVER".

@@ -2,11 +2,11 @@
 
 #include "core/logging.h"
 #include "core/presentation.h"
+#include "core/protocol.h"
 #include "core/server_state.h"
-#include "core/settings_store.h"
 #include "core/status_looks.h"
+#include "core/stored_settings.h"
 #include "link/serial_link.h"
-#include "link/stored_port.h"
 #include "link/transaction.h"
 
 #include <QFileInfo>
@@ -15,8 +15,6 @@
 #include <utility>
 
 namespace {
-
-const QString StoredPortValue = QStringLiteral("LCP");
 
 // "ports 1 to 30", or the ports a pinned search tries: "port 1", "ports 1, 2".
 QString PortsText(const QList<int> &numbers)
@@ -44,16 +42,6 @@ InterfaceSearch::InterfaceSearch(ServerState &state, SerialLink &link, Transacti
     , m_presentation(presentation)
 { }
 
-QByteArray InterfaceSearch::probeRequest()
-{
-    return QByteArray("\xF2\x02\x03\xF3", 4);
-}
-
-QByteArray InterfaceSearch::probeAnswer()
-{
-    return QByteArray("\x61\x82\xE3", 3);
-}
-
 void InterfaceSearch::InitInterface(Done done)
 {
     if (isSearching()) {
@@ -69,8 +57,9 @@ void InterfaceSearch::InitInterface(Done done)
     m_numbers = m_link.searchNumbers();
     if (m_state.ProgMode)
         qCInfo(lcLink) << "searching the device (programming mode: a silent port costs up to"
-                       << Transaction::ProgModeAnswerLimit.count() / 1000 << "s)";
+                       << Protocol::ProgModeAnswerLimit.count() / 1000 << "s)";
     takeOverPort();
+    m_state.Link = LinkState::Searching;
     schedule([this] { tryStoredPort(); });
 }
 
@@ -95,8 +84,7 @@ void InterfaceSearch::tryStoredPort()
 {
     if (finishIfCancelled())
         return;
-    const int stored = ParseStoredPort(
-        m_settings.ReadKeyValue(SettingsKey, StoredPortValue, QStringLiteral("0")).toText());
+    const int stored = StoredPort(m_settings);
     if (!m_numbers.contains(stored) || !m_link.open(stored)) {
         announcePort(0);
         return;
@@ -152,9 +140,9 @@ void InterfaceSearch::probe(std::function<void(bool answered)> next)
     takeOverPort();
     QPointer<InterfaceSearch> self(this);
     m_transaction.SendData(
-        probeRequest(), [self, next = std::move(next)](const QByteArray &answer) {
+        Protocol::ProbeRequest(), [self, next = std::move(next)](const QByteArray &answer) {
             if (self)
-                next(answer == probeAnswer());
+                next(answer == Protocol::ProbeAnswer());
         });
 }
 
@@ -170,8 +158,7 @@ void InterfaceSearch::reopenFound(int number)
         finish(NotFound);
         return;
     }
-    m_settings.WriteKeyValue(SettingsKey, StoredPortValue,
-        SettingValue::fromText(QString::number(number)), ValueTypeString);
+    StorePort(m_settings, number);
     m_lastSearchFailed = false;
     m_openFailures.clear();
     qCInfo(lcLink).noquote() << "device found on port" << number << "(" + m_link.portPath() + ")";
@@ -189,6 +176,7 @@ bool InterfaceSearch::finishIfCancelled()
 
 void InterfaceSearch::finish(int result)
 {
+    m_state.Link = m_transaction.state();
     const Done done = std::exchange(m_done, nullptr);
     done(result);
 }

@@ -41,13 +41,10 @@ public:
     // transaction still open ends at once with TimeoutAnswer. A call while a
     // search runs is refused with NotFound; the running search goes on.
     void InitInterface(Done done);
-    bool isSearching() const { return static_cast<bool>(m_done); }
+    bool isSearching() const { return static_cast<bool>(m_done); } // ServerState::Link is Searching
     // Ends a running search at its next step with NotFound, showing nothing more
     // (the server was stopped meanwhile).
     void cancel();
-
-    static QByteArray probeRequest();
-    static QByteArray probeAnswer();
 
 private:
     void takeOverPort();

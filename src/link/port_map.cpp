@@ -1,6 +1,6 @@
 #include "port_map.h"
 
-#include "stored_port.h"
+#include "core/protocol.h"
 
 QString PortMap::path(int number) const
 {
@@ -10,7 +10,7 @@ QString PortMap::path(int number) const
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(number);
 #else
-    if (number < FirstPortNumber || number > LastPortNumber)
+    if (number < Protocol::FirstPortNumber || number > Protocol::LastPortNumber)
         return QString();
     static const char *const families[] = { "/dev/ttyUSB", "/dev/ttyACM", "/dev/ttyS" };
     const int index = number - 1;
@@ -23,7 +23,7 @@ QList<int> PortMap::searchNumbers() const
     if (!m_overrides.isEmpty())
         return m_overrides.keys();
     QList<int> numbers;
-    for (int number = FirstPortNumber; number <= LastPortNumber; ++number)
+    for (int number = Protocol::FirstPortNumber; number <= Protocol::LastPortNumber; ++number)
         numbers.append(number);
     return numbers;
 }
@@ -34,7 +34,8 @@ bool PortMap::addOverride(const QString &assignment, QString *error)
     bool ok = false;
     const int number = equals > 0 ? assignment.left(equals).toInt(&ok) : 0;
     const QString path = equals > 0 ? assignment.mid(equals + 1) : QString();
-    if (!ok || number < FirstPortNumber || number > LastPortNumber || path.isEmpty()) {
+    if (!ok || number < Protocol::FirstPortNumber || number > Protocol::LastPortNumber
+        || path.isEmpty()) {
         if (error)
             *error = QStringLiteral("--port expects K=PATH with K from 1 to 30, got \"%1\"")
                          .arg(assignment);

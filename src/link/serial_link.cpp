@@ -1,9 +1,10 @@
 #include "serial_link.h"
 
 #include "core/logging.h"
+#include "core/protocol.h"
+#include "core/receive_buffer.h"
 #include "core/server_state.h"
 #include "link/port_map.h"
-#include "link/receive_buffer.h"
 
 #include <QFileInfo>
 #include <cerrno>
@@ -40,7 +41,7 @@ bool SerialLink::open(int number, QString *error)
     }
 #endif
     m_port->setPortName(path);
-    m_port->setBaudRate(BaudRate);
+    m_port->setBaudRate(Protocol::BaudRate);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);

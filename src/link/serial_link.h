@@ -16,8 +16,6 @@ class SerialLink : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint32 BaudRate = 57600;
-
     SerialLink(ServerState &state, const PortMap &ports, QObject *parent = nullptr);
 
     // Closes the port first, then opens port `number` at 57600 8N1 with no flow

@@ -2,8 +2,8 @@
 
 #include "core/clock.h"
 #include "core/logging.h"
+#include "core/protocol.h"
 #include "core/server_state.h"
-#include "link/receive_buffer.h"
 #include "link/serial_link.h"
 
 #include <QTimer>
@@ -15,8 +15,6 @@ QByteArray Hex(const QByteArray &bytes)
 {
     return bytes.toHex(' ').toUpper();
 }
-
-const QByteArray AnswerPrefix("\xFF\xFE", 2);
 
 } // namespace
 
@@ -38,13 +36,13 @@ void Transaction::SendData(const QByteArray &data, Done done)
     if (isOpen()) {
         qCWarning(lcLink).noquote()
             << "request" << Hex(data) << "refused: another transaction is open";
-        deliver(std::move(done), ReceiveBuffer::TimeoutAnswer());
+        deliver(std::move(done), Protocol::TimeoutAnswer());
         return;
     }
     if (!m_link.isOpen()) {
-        m_lineState = State::Idle;
+        setLineState(State::Idle);
         qCDebug(lcFrames).noquote() << "request" << Hex(data) << "not sent: port closed";
-        deliver(std::move(done), ReceiveBuffer::TimeoutAnswer());
+        deliver(std::move(done), Protocol::TimeoutAnswer());
         return;
     }
     m_request = data;
@@ -59,24 +57,31 @@ void Transaction::SendData(const QByteArray &data, Done done)
 
 void Transaction::abort()
 {
-    m_lineState = State::Idle;
+    setLineState(State::Idle);
     m_passTimer->stop();
     if (!isOpen())
         return;
     qCDebug(lcLink) << "open transaction aborted";
-    complete(ReceiveBuffer::TimeoutAnswer());
+    complete(Protocol::TimeoutAnswer());
 }
 
 void Transaction::writeRequest()
 {
     m_link.dropStaleAnswers();
-    const QByteArray frame = AnswerPrefix + m_request;
+    const QByteArray frame = Protocol::AnswerFramePrefix() + m_request;
     qCDebug(lcFrames).noquote() << ">>" << Hex(frame);
-    m_limitMs = (m_state.ProgMode ? ProgModeAnswerLimit : AnswerLimit).count();
+    m_limitMs = (m_state.ProgMode ? Protocol::ProgModeAnswerLimit : Protocol::AnswerLimit).count();
     m_deadlineMs = now() + m_limitMs;
-    m_lineState = State::WaitingForAnswer;
+    setLineState(State::WaitingForAnswer);
     m_link.write(frame);
     scheduleNextPass();
+}
+
+void Transaction::setLineState(State state)
+{
+    m_lineState = state;
+    if (m_state.Link != LinkState::Searching)
+        m_state.Link = state;
 }
 
 void Transaction::takeAnswer(const QByteArray &message)
@@ -84,7 +89,7 @@ void Transaction::takeAnswer(const QByteArray &message)
     switch (m_lineState) {
     case State::WaitingForAnswer:
         qCDebug(lcFrames).noquote() << "answer" << Hex(message);
-        m_lineState = State::Idle;
+        setLineState(State::Idle);
         m_passTimer->stop();
         complete(message);
         return;
@@ -93,6 +98,7 @@ void Transaction::takeAnswer(const QByteArray &message)
         endGuard();
         return;
     case State::Idle:
+    case State::Searching:
         qCDebug(lcFrames).noquote() << "answer" << Hex(message) << "without a request: dropped";
         return;
     }
@@ -103,10 +109,10 @@ void Transaction::runPass()
     if (m_lineState == State::WaitingForAnswer && now() >= m_deadlineMs) {
         qCDebug(lcFrames).noquote()
             << "no answer to" << Hex(m_request) << "within" << m_limitMs << "ms";
-        m_lineState = State::LateAnswerGuard;
-        m_guardEndMs = m_deadlineMs + LateAnswerGuardTime.count();
+        setLineState(State::LateAnswerGuard);
+        m_guardEndMs = m_deadlineMs + Protocol::LateAnswerGuardTime.count();
         m_guardLine = m_link.openCount();
-        complete(ReceiveBuffer::TimeoutAnswer());
+        complete(Protocol::TimeoutAnswer());
     }
     if (m_lineState == State::LateAnswerGuard && !guardStillHolds())
         endGuard();
@@ -121,13 +127,13 @@ bool Transaction::guardStillHolds() const
 
 void Transaction::endGuard()
 {
-    m_lineState = State::Idle;
+    setLineState(State::Idle);
     m_passTimer->stop();
     if (!isOpen())
         return;
     if (!m_link.isOpen()) {
         qCDebug(lcFrames).noquote() << "request" << Hex(m_request) << "not sent: port closed";
-        complete(ReceiveBuffer::TimeoutAnswer());
+        complete(Protocol::TimeoutAnswer());
         return;
     }
     writeRequest();

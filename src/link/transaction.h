@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/server_state.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <chrono>
@@ -8,7 +10,6 @@
 class Clock;
 class QTimer;
 class SerialLink;
-struct ServerState;
 
 // One request/answer exchange with the device, never blocking.
 //
@@ -20,7 +21,7 @@ struct ServerState;
 // The line is in one of three states:
 //   Idle             no request open; an answer frame now answers nothing and goes;
 //   WaitingForAnswer a request is written and its answer awaited;
-//   LateAnswerGuard  a request timed out: for LateAnswerGuardTime past its limit an
+//   LateAnswerGuard  a request timed out: for a second past its limit an
 //                    answer frame is that request's late answer and goes. A request
 //                    sent meanwhile is held back and written when the guard ends or
 //                    as soon as one late answer has gone, so a slow device's answer
@@ -38,17 +39,11 @@ class Transaction : public QObject
 
 public:
     using Done = std::function<void(const QByteArray &answer)>;
-    enum class State
-    {
-        Idle,
-        WaitingForAnswer,
-        LateAnswerGuard
-    };
+    using State = LinkState; // Idle, WaitingForAnswer or LateAnswerGuard
 
-    // Time limits after the request was written, on the monotonic clock.
-    static constexpr std::chrono::milliseconds AnswerLimit { 2000 };
-    static constexpr std::chrono::milliseconds ProgModeAnswerLimit { 60000 };
-    static constexpr std::chrono::milliseconds LateAnswerGuardTime { 1000 };
+    // The answer limits (2,000 ms, 60,000 ms in programming mode) and the
+    // guard's time (1,000 ms) are Protocol's; a pass looks at the clock at least
+    // this often while the line is not idle.
     static constexpr std::chrono::milliseconds PassInterval { 25 };
 
     Transaction(
@@ -66,6 +61,7 @@ public:
     void abort();
 
 private:
+    void setLineState(State state);
     void takeAnswer(const QByteArray &message);
     void writeRequest();
     void runPass();
@@ -80,7 +76,8 @@ private:
     SerialLink &m_link;
     const Clock &m_clock;
     QTimer *m_passTimer = nullptr; // runs only while the line is not idle
-    State m_lineState = State::Idle;
+    State m_lineState = State::Idle; // the line as this transaction sees it; mirrored into
+                                     // ServerState::Link unless the search owns the port
     QByteArray m_request; // the open transaction's message
     Done m_done; // the open transaction's caller
     qint64 m_limitMs = 0; // the awaited answer's limit, fixed when the request was written

@@ -15,10 +15,8 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
     , m_broadcasts(m_state, clock)
     , m_startStop({ m_state, clock, m_link, m_search, m_commands, m_broadcasts, presentation },
           m_config.listen)
-    , m_worker(
-          { m_state, m_link, m_transaction, m_commands, m_broadcasts },
-          [this](std::function<void()> done) { RestartServer(std::move(done)); },
-          [this] { return m_search.isSearching(); })
+    , m_worker({ m_state, m_link, m_transaction, m_commands, m_broadcasts },
+          [this](std::function<void()> done) { RestartServer(std::move(done)); })
     , m_housekeeping({ m_state, clock, m_link, m_commands, m_broadcasts, presentation })
 {
     connect(&m_commands, &CommandService::commandQueued, &m_worker, &QueueWorker::scheduleStep);
@@ -55,7 +53,7 @@ QHostAddress Server::ownAddress() const
     // The address the command service listens on when it is bound to one;
     // otherwise the machine's first IPv4 address on an interface that is up
     // and not the loopback; on a machine without one, the loopback address.
-    const QHostAddress bound = m_commands.serverAddress();
+    const QHostAddress bound = m_commands.connections().serverAddress();
     if (!bound.isNull() && bound != QHostAddress::Any && bound != QHostAddress::AnyIPv4
         && bound != QHostAddress::AnyIPv6)
         return bound;

@@ -1,16 +1,16 @@
 #pragma once
 
 #include "broadcast/broadcast_service.h"
-#include "broadcast/housekeeping.h"
 #include "command/command_service.h"
-#include "command/queue_worker.h"
-#include "control/start_stop.h"
 #include "core/server_control.h"
 #include "core/server_state.h"
 #include "link/interface_search.h"
 #include "link/port_map.h"
 #include "link/serial_link.h"
 #include "link/transaction.h"
+#include "server/housekeeping.h"
+#include "server/queue_worker.h"
+#include "server/start_stop.h"
 
 #include <QObject>
 #include <QTimer>
@@ -57,11 +57,11 @@ public:
     QHostAddress ownAddress() const override;
     void RestartServer(std::function<void()> done = {});
 
-    // A failed start leaves the server searching, as after a lost device,
-    // until the device answers (the headless mode never gives up).
-    void keepSearching() { m_state.GlobalIFFound = true; }
-    // The user's last word was start, and no service has failed since.
-    bool runWanted() const { return m_startStop.runWanted(); }
+    // What the server does: stopped, searching its device, or running.
+    ServerPhase phase() const { return m_state.Phase; }
+    // After a start that found no device, search on until it answers rather
+    // than stop, as after a lost device (the headless program never gives up).
+    void setSearchUntilFound(bool on) { m_startStop.setSearchUntilFound(on); }
 
 Q_SIGNALS:
     // A service could not listen and the server has stopped; `reason` says which and why.
@@ -73,7 +73,6 @@ public:
     SerialLink &serialLink() { return m_link; }
     CommandService &commandService() { return m_commands; }
     BroadcastService &broadcastService() { return m_broadcasts; }
-    Transaction &transaction() { return m_transaction; }
 
 private:
     // A copy: the serial link keeps a reference to the port map, and the

@@ -1,6 +1,6 @@
 #include "sim/simulated_device.h"
 
-#include "link/receive_buffer.h"
+#include "core/receive_buffer.h"
 
 #include <QFile>
 #include <QFileInfo>

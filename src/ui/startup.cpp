@@ -1,9 +1,9 @@
 #include "startup.h"
 
-#include "app/startup_steps.h"
 #include "core/clock.h"
 #include "core/server_control.h"
 #include "core/settings_store.h"
+#include "core/stored_settings.h"
 #include "core/string_table.h"
 #include "mainform.h"
 #include "startform.h"

@@ -1,6 +1,6 @@
 #include "broadcast/broadcast_service.h"
-#include "command/connection_socket.h"
 #include "core/clock.h"
+#include "core/protocol.h"
 #include "core/server_state.h"
 #include "support/slot_clients.h"
 #include "support/tcp_client.h"
@@ -48,7 +48,7 @@ void TestBroadcastService::init()
     m_state = ServerState();
     m_clock.set(1000);
     m_service = std::make_unique<BroadcastService>(m_state, m_clock);
-    QVERIFY(m_service->listen(QHostAddress::LocalHost, 0));
+    QVERIFY(m_service->connections().listen(QHostAddress::LocalHost, 0));
 }
 
 void TestBroadcastService::cleanup()
@@ -58,7 +58,7 @@ void TestBroadcastService::cleanup()
 
 int TestBroadcastService::connectClient(TcpClient &client)
 {
-    return ConnectIntoSlot(client, m_service->serverPort(), m_state.BcInUse);
+    return ConnectIntoSlot(client, m_service->connections().serverPort(), m_state.BcInUse);
 }
 
 int TestBroadcastService::slotsInUse() const
@@ -82,7 +82,7 @@ void TestBroadcastService::fillsLowestFreeSlotFirst()
 
     m_clock.advance(5);
     if (serverCloses) {
-        m_service->closeSlot(1, CloseReason::Idle);
+        m_service->connections().close(1, CloseReason::Idle);
         QCOMPARE(m_state.BcInUse[1], 0); // free at once, before any close event
         QCOMPARE(m_state.BcLastTime[1], 0);
         QVERIFY(first.waitForDisconnected());
@@ -100,7 +100,7 @@ void TestBroadcastService::refusesClientWhenFull_data()
 {
     QTest::addColumn<bool>("progMode");
     QTest::addColumn<QByteArray>("expected");
-    const QByteArray refusal = ConnectionSocket::RefusalText();
+    const QByteArray refusal = Protocol::RefusalText();
     QTest::newRow("refusal text only") << false << refusal;
     QTest::newRow("programming mode: notice, then refusal")
         << true << QByteArray("610263\r\n610263\r\n") + refusal;
@@ -113,14 +113,14 @@ void TestBroadcastService::refusesClientWhenFull()
     Clients clients;
     for (int i = 1; i <= m_state.MaxConn; ++i) {
         clients.push_back(std::make_unique<TcpClient>());
-        QVERIFY(clients.back()->connectTo(m_service->serverPort()));
+        QVERIFY(clients.back()->connectTo(m_service->connections().serverPort()));
     }
     QTRY_COMPARE(slotsInUse(), m_state.MaxConn);
     m_state.ProgMode = progMode;
     const ServerState before = m_state;
 
     TcpClient refused;
-    QVERIFY(refused.connectTo(m_service->serverPort()));
+    QVERIFY(refused.connectTo(m_service->connections().serverPort()));
     QVERIFY(refused.waitForDisconnected());
     QCOMPARE(refused.received(), expected);
     QCOMPARE(m_state.BcInUse, before.BcInUse);
@@ -169,7 +169,7 @@ void TestBroadcastService::SubmitBCWritesOneLineToEverySlot()
         QCOMPARE(connectClient(*clients.back()), slot);
     }
     // A slot marked in use whose connection has gone: its write fails and is skipped.
-    m_service->closeSlot(2, CloseReason::Idle);
+    m_service->connections().close(2, CloseReason::Idle);
     m_state.BcInUse[2] = 1;
     m_clock.advance(30);
     const SlotTimes before = m_state.BcLastTime;

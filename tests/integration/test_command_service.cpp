@@ -1,6 +1,6 @@
 #include "command/command_service.h"
-#include "command/connection_socket.h"
 #include "core/clock.h"
+#include "core/protocol.h"
 #include "core/server_state.h"
 #include "support/slot_clients.h"
 #include "support/tcp_client.h"
@@ -60,7 +60,7 @@ void TestCommandService::init()
     m_state = ServerState();
     m_clock.set(1000);
     m_service = std::make_unique<CommandService>(m_state, m_clock);
-    QVERIFY(m_service->listen(QHostAddress::LocalHost, 0));
+    QVERIFY(m_service->connections().listen(QHostAddress::LocalHost, 0));
 }
 
 void TestCommandService::cleanup()
@@ -70,7 +70,7 @@ void TestCommandService::cleanup()
 
 int TestCommandService::connectClient(TcpClient &client)
 {
-    return ConnectIntoSlot(client, m_service->serverPort(), m_state.CmdInUse);
+    return ConnectIntoSlot(client, m_service->connections().serverPort(), m_state.CmdInUse);
 }
 
 int TestCommandService::slotsInUse() const
@@ -98,11 +98,11 @@ void TestCommandService::fillsLowestFreeSlotFirst()
     TcpClient first, second, third;
     QCOMPARE(connectClient(first), 1);
     QCOMPARE(connectClient(second), 2);
-    const quint64 firstId = m_service->connectionId(1);
+    const quint64 firstId = m_service->connections().connectionId(1);
 
     m_clock.advance(5);
     if (serverCloses) {
-        m_service->closeSlot(1, CloseReason::Idle);
+        m_service->connections().close(1, CloseReason::Idle);
         QCOMPARE(m_state.CmdInUse[1], 0); // free at once, before any close event
         QCOMPARE(m_state.CmdLastTime[1], 0);
         QVERIFY(first.waitForDisconnected());
@@ -113,7 +113,7 @@ void TestCommandService::fillsLowestFreeSlotFirst()
 
     QCOMPARE(connectClient(third), 1);
     QCOMPARE(m_state.CmdLastTime[1], m_clock.seconds());
-    QVERIFY(m_service->connectionId(1) != firstId);
+    QVERIFY(m_service->connections().connectionId(1) != firstId);
     QCOMPARE(m_state.CmdInUse[2], 1);
 }
 
@@ -132,16 +132,16 @@ void TestCommandService::refusesNewClients()
     Clients clients;
     for (int i = 1; i <= openClients; ++i) {
         clients.push_back(std::make_unique<TcpClient>());
-        QVERIFY(clients.back()->connectTo(m_service->serverPort()));
+        QVERIFY(clients.back()->connectTo(m_service->connections().serverPort()));
     }
     QTRY_COMPARE(slotsInUse(), openClients);
     m_state.ProgMode = progMode;
     const ServerState before = m_state;
 
     TcpClient refused;
-    QVERIFY(refused.connectTo(m_service->serverPort()));
+    QVERIFY(refused.connectTo(m_service->connections().serverPort()));
     QVERIFY(refused.waitForDisconnected());
-    QCOMPARE(refused.received(), ConnectionSocket::RefusalText());
+    QCOMPARE(refused.received(), Protocol::RefusalText());
     QCOMPARE(m_state.CmdInUse, before.CmdInUse);
     QCOMPARE(m_state.CmdLastTime, before.CmdLastTime);
     QVERIFY(!clients.back()->isDisconnected());
@@ -190,7 +190,7 @@ void TestCommandService::queuesTheFirstLineOnly()
     const QueuedCommand entry = m_state.Ring.take().value();
     QCOMPARE(entry.command, command);
     QCOMPARE(entry.slot, slot);
-    QCOMPARE(entry.connection, m_service->connectionId(slot));
+    QCOMPARE(entry.connection, m_service->connections().connectionId(slot));
 }
 
 void TestCommandService::answersMalformedLinesAtOnce_data()
@@ -277,7 +277,7 @@ void TestCommandService::answersOnlyTheConnectionThatSentTheLine()
         QCOMPARE(sender.takeLine(), QByteArray("AB\r\n"));
     }
     if (newClientTakesSlot) {
-        QVERIFY(m_service->sendAnswer(slot, m_service->connectionId(slot), "CD\r\n"));
+        QVERIFY(m_service->sendAnswer(slot, m_service->connections().connectionId(slot), "CD\r\n"));
         QVERIFY(newcomer.waitForLine());
         QCOMPARE(newcomer.takeLine(), QByteArray("CD\r\n"));
     }
@@ -354,8 +354,8 @@ void TestCommandService::keepsLineUpToTheLimit()
 {
     TcpClient client;
     const int slot = connectClient(client);
-    client.send(QByteArray(CommandService::MaxLineLength, 'A'));
-    QTRY_COMPARE(m_state.CmdInpStr[slot].size(), CommandService::MaxLineLength);
+    client.send(QByteArray(Protocol::MaxLineLength, 'A'));
+    QTRY_COMPARE(m_state.CmdInpStr[slot].size(), Protocol::MaxLineLength);
     client.send("\r");
     QVERIFY(client.waitForLine());
     QCOMPARE(client.takeLine(), QByteArray("6180E1\r\n")); // a line, though too many digits
@@ -367,7 +367,7 @@ void TestCommandService::keepsLineUpToTheLimit()
 
 void TestCommandService::discardsOverlongLine_data()
 {
-    const QByteArray past(CommandService::MaxLineLength + 1, 'A');
+    const QByteArray past(Protocol::MaxLineLength + 1, 'A');
     QTest::addColumn<QByteArrayList>("pieces");
     QTest::newRow("one past the limit, its CR later") << QByteArrayList { past, "\r2181A0\r" };
     QTest::newRow("40,000 characters, more text before the CR")
@@ -408,14 +408,16 @@ void TestCommandService::closesSlowReader()
     qsizetype sent = 0;
     while (m_state.CmdInUse[idlerSlot] == 1 && sent < 64 * 1024 * 1024) {
         for (int i = 0; i < ChunksPerRound; ++i) {
-            m_service->sendAnswer(readerSlot, m_service->connectionId(readerSlot), chunk);
-            m_service->sendAnswer(idlerSlot, m_service->connectionId(idlerSlot), chunk);
+            m_service->sendAnswer(
+                readerSlot, m_service->connections().connectionId(readerSlot), chunk);
+            m_service->sendAnswer(
+                idlerSlot, m_service->connections().connectionId(idlerSlot), chunk);
         }
         sent += ChunksPerRound * chunk.size();
         QVERIFY(reader.waitForReceived(sent));
     }
     QCOMPARE(m_state.CmdInUse[idlerSlot], 0);
-    QCOMPARE(m_service->connectionId(idlerSlot), quint64(0));
+    QCOMPARE(m_service->connections().connectionId(idlerSlot), quint64(0));
     QCOMPARE(m_state.CmdInUse[readerSlot], 1);
 }
 

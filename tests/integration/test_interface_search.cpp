@@ -1,9 +1,9 @@
 #include "core/clock.h"
+#include "core/receive_buffer.h"
 #include "core/server_state.h"
 #include "core/settings_store.h"
 #include "core/string_table.h"
 #include "link/interface_search.h"
-#include "link/receive_buffer.h"
 #include "link/serial_link.h"
 #include "link/transaction.h"
 #include "support/recording_presentation.h"
@@ -144,7 +144,7 @@ void TestInterfaceSearch::findsTheDevice()
     const QString text = language == Common::German ? QStringLiteral("Suche Interface")
                                                     : QStringLiteral("Searching interface");
     QCOMPARE(rig.presentation.captions, Captions(text, announced));
-    QCOMPARE(rig.sim.device().requests(), QList<QByteArray> { InterfaceSearch::probeRequest() });
+    QCOMPARE(rig.sim.device().requests(), QList<QByteArray> { Protocol::ProbeRequest() });
     // The port left open is the device's: a transaction goes through.
     auto answer = std::make_shared<QByteArray>();
     rig.transaction.SendData(
@@ -181,7 +181,7 @@ void TestInterfaceSearch::rejectsWrongProbeAnswers()
     wrong.setSilent(true);
     connect(&wrong, &SimulatedDevice::requestReceived, &wrong, [&] {
         if (answerFrame.isEmpty())
-            rig.clock.advanceMs(Transaction::AnswerLimit.count());
+            rig.clock.advanceMs(Protocol::AnswerLimit.count());
         else
             wrong.sendRaw(answerFrame);
     });
@@ -299,7 +299,7 @@ void TestInterfaceSearch::searchTakesThePortOverFromAnOpenTransaction()
     // The clock never moves: the open transaction could not time out.
     const auto result = rig.start();
 
-    QTRY_COMPARE(*pending, ReceiveBuffer::TimeoutAnswer());
+    QTRY_COMPARE(*pending, Protocol::TimeoutAnswer());
     QTRY_COMPARE(*result, InterfaceSearch::Found);
     QCOMPARE(rig.link.portNumber(), 4);
 }

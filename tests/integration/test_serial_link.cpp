@@ -1,5 +1,5 @@
+#include "core/receive_buffer.h"
 #include "core/server_state.h"
-#include "link/receive_buffer.h"
 #include "link/serial_link.h"
 #include "support/sim_fixture.h"
 
@@ -120,7 +120,7 @@ void TestSerialLink::readsArrivalsAsFrames_data()
         << QByteArrayList { QByteArray::fromHex("610263"), QByteArray::fromHex("00AB") }
         << QByteArray();
     QTest::newRow("a full buffer of noise never costs a frame")
-        << QByteArray(ReceiveBuffer::Cap, '\x11') << broadcast << QByteArrayList {}
+        << QByteArray(Protocol::ReceiveBufferCap, '\x11') << broadcast << QByteArrayList {}
         << QByteArrayList { broadcast.mid(2) } << QByteArray();
 }
 

@@ -1,4 +1,4 @@
-#include "command/connection_socket.h"
+#include "core/protocol.h"
 #include "core/string_table.h"
 #include "support/server_rig.h"
 #include "support/tcp_client.h"
@@ -395,7 +395,7 @@ void TestServerCommands::programmingCommandClosesOthersAndTellsListeners()
     QVERIFY(listenerNewcomer.connectTo(m_rig->broadcastPort()));
     if (enters) {
         QVERIFY(commandNewcomer.waitForDisconnected());
-        QCOMPARE(commandNewcomer.received(), ConnectionSocket::RefusalText());
+        QCOMPARE(commandNewcomer.received(), Protocol::RefusalText());
         QVERIFY(listenerNewcomer.waitForReceived(2 * NoticeLine.size()));
         QCOMPARE(listenerNewcomer.received(), NoticeLine + NoticeLine);
     } else {

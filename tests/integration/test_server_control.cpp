@@ -189,8 +189,8 @@ void TestServerControl::startWithoutDevice()
     QCOMPARE(m_rig->presentation.startEnabled, true);
     QCOMPARE(m_rig->presentation.stopEnabled, false);
     QVERIFY(!m_rig->server.isRunning());
-    QVERIFY(!m_rig->server.commandService().isListening());
-    QVERIFY(!m_rig->server.broadcastService().isListening());
+    QVERIFY(!m_rig->server.commandService().connections().isListening());
+    QVERIFY(!m_rig->server.broadcastService().connections().isListening());
     QVERIFY(!m_rig->server.serialLink().isOpen());
 
     // A stopped server does not search by itself.
@@ -262,8 +262,8 @@ void TestServerControl::stopWhileStopped()
     QCOMPARE(m_rig->presentation.startEnabled, true);
     QCOMPARE(m_rig->presentation.stopEnabled, false);
     QVERIFY(!m_rig->server.isRunning());
-    QVERIFY(!m_rig->server.commandService().isListening());
-    QVERIFY(!m_rig->server.broadcastService().isListening());
+    QVERIFY(!m_rig->server.commandService().connections().isListening());
+    QVERIFY(!m_rig->server.broadcastService().connections().isListening());
     QVERIFY(!m_rig->server.serialLink().isOpen());
 
     // And it starts again as usual.
@@ -288,7 +288,7 @@ void TestServerControl::startWhileRunningKeepsConnections()
 
     QVERIFY(m_rig->start());
     // The device was searched again, and found.
-    QCOMPARE(m_rig->device().requests(), QList<QByteArray>({ SimulatedDevice::probeRequest() }));
+    QCOMPARE(m_rig->device().requests(), QList<QByteArray>({ Protocol::ProbeRequest() }));
     QCOMPARE(m_rig->presentation.looks.size(), shown + 2);
     COMPARE_LOOK(m_rig->presentation.looks[shown], LooksIn(Common::German).searching);
     COMPARE_LOOK(m_rig->presentation.looks[shown + 1], LooksIn(Common::German).running);
@@ -333,8 +333,8 @@ void TestServerControl::failedStartWhileRunningKeepsServing()
 
     // Yet the server runs on: listeners, connections and the search for the device stay.
     QVERIFY(m_rig->server.isRunning());
-    QVERIFY(m_rig->server.commandService().isListening());
-    QVERIFY(m_rig->server.broadcastService().isListening());
+    QVERIFY(m_rig->server.commandService().connections().isListening());
+    QVERIFY(m_rig->server.broadcastService().connections().isListening());
     QCOMPARE(m_rig->commandSlotsInUse(), 1);
     QCOMPARE(m_rig->broadcastSlotsInUse(), 1);
     m_rig->device().setSilent(false);
@@ -363,8 +363,8 @@ void TestServerControl::stopDuringStartSearchStaysStopped()
 
     QTRY_VERIFY(m_rig->startEnded());
     QVERIFY(!m_rig->server.isRunning());
-    QVERIFY(!m_rig->server.commandService().isListening());
-    QVERIFY(!m_rig->server.broadcastService().isListening());
+    QVERIFY(!m_rig->server.commandService().connections().isListening());
+    QVERIFY(!m_rig->server.broadcastService().connections().isListening());
     QVERIFY(!m_rig->server.serialLink().isOpen());
     COMPARE_LOOK(m_rig->presentation.looks.constLast(), LooksIn(Common::German).stopped);
     QVERIFY(m_rig->waitForTicks(2));
@@ -452,8 +452,8 @@ void TestServerControl::serviceThatCannotListenStopsTheServer()
         qPrintable(text));
     QCOMPARE(cannotServe.count(), 1);
     QVERIFY(!m_rig->server.isRunning());
-    QVERIFY(!m_rig->server.commandService().isListening());
-    QVERIFY(!m_rig->server.broadcastService().isListening());
+    QVERIFY(!m_rig->server.commandService().connections().isListening());
+    QVERIFY(!m_rig->server.broadcastService().connections().isListening());
     QVERIFY(!m_rig->server.serialLink().isOpen());
 
     m_rig->presentation.closeMessage();
@@ -473,9 +473,10 @@ void TestServerControl::searchesAtMostOncePerSecond()
     connect(&device, &SimulatedDevice::requestReceived, &device,
         [&device] { device.sendRaw(QByteArray::fromHex("FFFE618200")); });
     m_rig->presentation.autoClose = true;
+    m_rig->server.setSearchUntilFound(true); // as the headless program does
     QVERIFY(!m_rig->start());
     QCOMPARE(device.requests().size(), 1);
-    m_rig->server.keepSearching(); // as the headless program does
+    QCOMPARE(m_rig->server.phase(), ServerPhase::Searching);
 
     for (int quarter = 1; quarter <= 12; ++quarter) {
         m_rig->clock.advanceMs(250);

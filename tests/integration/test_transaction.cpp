@@ -1,6 +1,6 @@
 #include "core/clock.h"
+#include "core/receive_buffer.h"
 #include "core/server_state.h"
-#include "link/receive_buffer.h"
 #include "link/serial_link.h"
 #include "link/transaction.h"
 #include "support/sim_fixture.h"
@@ -198,9 +198,9 @@ void TestTransaction::strayAnswerNeverReachesTheNextCaller()
 
     const auto first = rig.send(Hex("2181A0"));
     if (!firstAnswered)
-        rig.clock.advanceMs(Transaction::AnswerLimit.count());
+        rig.clock.advanceMs(Protocol::AnswerLimit.count());
     QTRY_COMPARE(first->calls, 1);
-    QCOMPARE(first->answer, firstAnswered ? Hex("2181A0") : ReceiveBuffer::TimeoutAnswer());
+    QCOMPARE(first->answer, firstAnswered ? Hex("2181A0") : Protocol::TimeoutAnswer());
 
     arrived.clear();
     device.sendRaw(stray);
@@ -255,7 +255,7 @@ void TestTransaction::timeLimit()
     rig.clock.advanceMs(enough - notEnough);
 
     QTRY_COMPARE(outcome->calls, 1);
-    QCOMPARE(outcome->answer, ReceiveBuffer::TimeoutAnswer());
+    QCOMPARE(outcome->answer, Protocol::TimeoutAnswer());
     QVERIFY(!rig.state.WaitAnswer);
     QCOMPARE(rig.transaction.state(), Transaction::State::LateAnswerGuard);
 }
@@ -285,9 +285,9 @@ void TestTransaction::lateAnswerGuard()
 
     const auto first = rig.send(Hex("2181A0"));
     QVERIFY(requests.wait());
-    rig.clock.advanceMs(Transaction::AnswerLimit.count());
+    rig.clock.advanceMs(Protocol::AnswerLimit.count());
     QTRY_COMPARE(first->calls, 1);
-    QCOMPARE(first->answer, ReceiveBuffer::TimeoutAnswer());
+    QCOMPARE(first->answer, Protocol::TimeoutAnswer());
 
     const auto second = rig.send(Hex("010706"));
     QVERIFY(rig.state.WaitAnswer);
@@ -323,7 +323,7 @@ void TestTransaction::closedPortAnswersTimeoutAtOnce()
     QVERIFY(!rig.transaction.isOpen());
     QCOMPARE(outcome->calls, 0);
     QTRY_COMPARE(outcome->calls, 1);
-    QCOMPARE(outcome->answer, ReceiveBuffer::TimeoutAnswer());
+    QCOMPARE(outcome->answer, Protocol::TimeoutAnswer());
     QCOMPARE(rig.state.InpStr, Hex("FFFE42010241"));
 
     // Nothing was written: the device's first request is the next one.
@@ -358,10 +358,10 @@ void TestTransaction::unplugEndsWithTimeoutWithoutSpinning()
     QCOMPARE(outcome->calls, 0);
     QVERIFY(rig.state.WaitAnswer);
 
-    rig.clock.advanceMs(Transaction::AnswerLimit.count());
+    rig.clock.advanceMs(Protocol::AnswerLimit.count());
 
     QTRY_COMPARE(outcome->calls, 1);
-    QCOMPARE(outcome->answer, ReceiveBuffer::TimeoutAnswer());
+    QCOMPARE(outcome->answer, Protocol::TimeoutAnswer());
     QCOMPARE(lost.count(), 1);
     int lossReports = 0;
     for (const QList<QVariant> &arguments : errors) {
@@ -387,7 +387,7 @@ void TestTransaction::abortCompletesAtOnceAndFreesThePort()
     rig.sim.device().setSilent(false);
     const auto next = rig.send(Hex("F20203F3"));
     QTRY_COMPARE(aborted->calls, 1);
-    QCOMPARE(aborted->answer, ReceiveBuffer::TimeoutAnswer());
+    QCOMPARE(aborted->answer, Protocol::TimeoutAnswer());
     QTRY_COMPARE(next->calls, 1);
     QCOMPARE(next->answer, Hex("6182E3"));
 }
@@ -407,7 +407,7 @@ void TestTransaction::secondRequestWhileOneIsOpenIsRefused()
 
     QVERIFY(rig.state.WaitAnswer);
     QTRY_COMPARE(second->calls, 1);
-    QCOMPARE(second->answer, ReceiveBuffer::TimeoutAnswer());
+    QCOMPARE(second->answer, Protocol::TimeoutAnswer());
     QTRY_COMPARE(first->calls, 1);
     QCOMPARE(first->answer, Hex("2181A0"));
     QCOMPARE(rig.sim.device().requests(), QList<QByteArray> { Hex("2181A0") });

@@ -34,8 +34,8 @@ public:
         startEnabled = start;
         stopEnabled = stop;
     }
-    void showMessage(const QString &title, const QString &text,
-                     std::function<void()> closed) override
+    void showMessage(
+        const QString &title, const QString &text, std::function<void()> closed) override
     {
         messages.append({ title, text });
         m_pendingClose = std::move(closed);

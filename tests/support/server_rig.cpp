@@ -33,12 +33,12 @@ bool ServerRig::start()
 
 quint16 ServerRig::commandPort()
 {
-    return server.commandService().serverPort();
+    return server.commandService().connections().serverPort();
 }
 
 quint16 ServerRig::broadcastPort()
 {
-    return server.broadcastService().serverPort();
+    return server.broadcastService().connections().serverPort();
 }
 
 void ServerRig::unplugDevice()

@@ -1,6 +1,6 @@
 #include "sim_fixture.h"
 
-#include "link/stored_port.h"
+#include "core/protocol.h"
 
 SimFixture::SimFixture(int number)
 {
@@ -8,7 +8,7 @@ SimFixture::SimFixture(int number)
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
         return;
     }
-    for (int k = FirstPortNumber; k <= LastPortNumber; ++k)
+    for (int k = Protocol::FirstPortNumber; k <= Protocol::LastPortNumber; ++k)
         detach(k);
     m_device.setLinkPath(linkPath());
     if (!m_device.plug()) {

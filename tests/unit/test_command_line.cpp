@@ -1,10 +1,11 @@
 // The text side of the command service: request lines into device bytes, and
 // device bytes into answer lines.
 
-#include "command/command_line.h"
-#include "command/prog_mode.h"
+#include "core/command_line.h"
 #include "core/hex_line.h"
-#include "link/receive_buffer.h"
+#include "core/prog_mode.h"
+#include "core/protocol.h"
+#include "core/receive_buffer.h"
 
 #include <QtTest>
 
@@ -17,7 +18,6 @@ private Q_SLOTS:
     void translatesValidLines();
     void refusesMalformedLines_data();
     void refusesMalformedLines();
-    void errorAnswerIsOneLine();
     void formatsHexLines_data();
     void formatsHexLines();
     void hexLineOfACommandTranslatesBack();
@@ -99,22 +99,18 @@ void TestCommandLine::refusesMalformedLines()
     QVERIFY(!TranslateCommandLine(line).has_value());
 }
 
-void TestCommandLine::errorAnswerIsOneLine()
-{
-    QCOMPARE(ErrorAnswerLine(), QByteArray("6180E1\r\n"));
-}
-
 void TestCommandLine::formatsHexLines_data()
 {
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<QByteArray>("line");
 
-    QTest::newRow("programming-mode notice") << ProgModeNotice() << QByteArray("610263\r\n");
+    QTest::newRow("programming-mode notice")
+        << Protocol::ProgModeNotice() << QByteArray("610263\r\n");
     QTest::newRow("leading zeros and FF")
         << QByteArray("\x00\x0F\xFF", 3) << QByteArray("000FFF\r\n");
     QTest::newRow("upper-case letters")
         << QByteArray::fromHex("abcdef") << QByteArray("ABCDEF\r\n");
-    QTest::newRow("time-out answer") << ReceiveBuffer::TimeoutAnswer() << QByteArray("010100\r\n");
+    QTest::newRow("time-out answer") << Protocol::TimeoutAnswer() << QByteArray("010100\r\n");
     QTest::newRow("empty message is the line end alone") << QByteArray() << QByteArray("\r\n");
     QTest::newRow("longest message, seventeen bytes")
         << QByteArray::fromHex("0F0102030405060708090A0B0C0D0E0F0F")

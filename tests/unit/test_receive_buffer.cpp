@@ -1,7 +1,7 @@
 // The rules that read the receive buffer InpStr: frames by their own lengths,
 // stale answers before a request, and the cap.
 
-#include "link/receive_buffer.h"
+#include "core/receive_buffer.h"
 
 #include <QtTest>
 

@@ -1,13 +1,14 @@
 // The small decision rules of the server: programming-mode commands, the slot a
 // connection goes into, the idle test and the stored serial port.
 
-#include "command/command_line.h"
-#include "command/prog_mode.h"
 #include "core/clock.h"
+#include "core/command_line.h"
+#include "core/hex_line.h"
 #include "core/idle.h"
 #include "core/leading_number.h"
+#include "core/prog_mode.h"
 #include "core/slot_search.h"
-#include "link/stored_port.h"
+#include "core/stored_settings.h"
 
 #include <QtTest>
 
@@ -73,7 +74,8 @@ void TestRules::ownLeaveLineLeavesProgMode()
 {
     // The housekeeping queues this line itself when the last command client
     // has gone; it must translate and then take the device out of the mode.
-    const std::optional<QByteArray> command = TranslateCommandLine(LeaveProgModeLine());
+    const std::optional<QByteArray> command
+        = TranslateCommandLine(HexText(Protocol::LeaveProgModeCommand()));
     QVERIFY(command.has_value());
     QCOMPARE(ClassifyProgMode(*command), ProgModeEffect::Leave);
 }

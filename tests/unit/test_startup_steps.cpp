@@ -1,6 +1,6 @@
 #include "app/single_instance.h"
-#include "app/startup_steps.h"
 #include "core/settings_store.h"
+#include "core/stored_settings.h"
 #include "core/string_table.h"
 
 #include <QFile>

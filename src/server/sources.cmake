@@ -1,3 +1,0 @@
-target_sources(qxcore PRIVATE
-    server/server.cpp server/server.h
-)

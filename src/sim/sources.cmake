@@ -1,1 +1,0 @@
-target_sources(qxcore PRIVATE sim/simulated_device.cpp sim/simulated_device.h)
