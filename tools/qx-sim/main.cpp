@@ -3,6 +3,7 @@
 // "pty: PATH" at the start and after every re-plug.
 
 #include "core/unix_signals.h"
+#include "paced_line.h"
 #include "sim/simulated_device.h"
 
 #include <QCommandLineParser>
@@ -242,7 +243,8 @@ int main(int argc, char *argv[])
     device.setLinkPath(options->link);
     device.setSilent(options->silent);
     device.setAnswerDelay(options->delayMs);
-    device.setLineRate(options->baud);
+    if (options->baud > 0)
+        new PacedLine(device, options->baud, &device);
     if (!device.plug())
         return fail(device.errorString(), 1);
     printPty(device);
