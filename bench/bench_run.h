@@ -1,103 +1,94 @@
 #pragma once
 
-#include "bench_options.h"
-#include "bench_results.h"
-#include "broadcast_probe.h"
 #include "command_load.h"
-#include "server_channel.h"
-#include "step_sequence.h"
+#include "device_client.h"
+#include "figures.h"
 
 #include <QObject>
 #include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 
-class Channel;
-class QProcess;
-class ServerProcess;
-class SimProcess;
+class ChildProgram;
 
-// The whole benchmark, step by step on the event loop. Two simulated devices run as processes
-// of their own: one answering at once, one paced at 57600 baud. Each path takes a device in
-// turn and releases it before the next (a pty has room for one reader): the pty directly, then
-// qx-server, then socat. A failed step ends its block; the rest of the run goes on.
+// One run of the benchmark, step by step on the event loop. Two simulated devices run as
+// processes of their own (qx-sim), one answering at once and one paced at 57600 baud. The paths
+// take a device in turn, since a pty has room for one reader: the pty itself, qx-server and socat
+// on the fast device, then the pty and qx-server on the paced one. A step that fails ends its
+// path's remaining steps (its figures stay empty and the error is reported); the run goes on.
 class BenchRun : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int RoundTripCommands = 1000;
-    static constexpr std::chrono::milliseconds ThroughputTime { 2000 };
-    static constexpr std::chrono::milliseconds LineRateTime { 3000 };
-    static constexpr int BroadcastSamples = 200;
-    static constexpr int BurstBroadcasts = 10000;
-    static constexpr std::chrono::seconds IdleTime { 10 };
-    static constexpr std::chrono::seconds SilentWaitTime { 5 };
-    static constexpr int ClientsPerService = 100;
-
-    explicit BenchRun(const BenchOptions &options, QObject *parent = nullptr);
-    ~BenchRun() override;
+    explicit BenchRun(QObject *parent = nullptr);
 
     void start();
-    const BenchResults &results() const { return m_results; }
+    const Figures &figures() const { return m_figures; }
 
 Q_SIGNALS:
-    // false when the devices could not even be set up.
-    void finished(bool ranAtAll);
+    void finished();
 
 private:
-    using Next = StepSequence::Next;
-    using Step = StepSequence::Step;
-    using StoreCommands = std::function<void(const CommandLoad::Result &)>;
-    using StoreBroadcasts = std::function<void(const BroadcastProbe::Result &)>;
+    using Store = std::function<void(const CommandLoad::Result &result)>;
 
-    // A block of steps for one path: the first failure skips the block's remaining steps.
-    void beginBlock(PathFigures *path);
-    void add(const QString &name, Step step);
-    void failBlock(const QString &reason);
+    // A step of the current path; skipped once a step of the path has failed.
+    void add(const QString &name, std::function<void()> step);
+    // The path's last step, which always runs (it lets go of what the path holds).
+    void endPath(std::function<void()> step);
+    void runStep();
+    void next();
+    void fail(const QString &reason);
 
-    void addDirectBlock();
-    void addServerBlock();
-    void addSocatBlock();
-    void addLineRateBlocks();
+    void addFigures(const QString &name, Path path, ChildProgram *sim);
+    void addLineRate(const QString &name, Path path);
+    void addDirect(ChildProgram *sim);
+    void addServer(ChildProgram *sim);
+    void addSocat();
 
-    void startSims(Next next);
-    void openChannels(const QList<Channel *> &channels, Next next);
-    void runCommands(int clients, const CommandLoad::Plan &plan, StoreCommands store, Next next);
-    void runBroadcasts(int receivers, bool burst, StoreBroadcasts store, Next next);
-    void startServer(SimProcess *device, Next next);
-    void stopServer(Next next);
-    void startSocat(SimProcess *device, Next next);
-    void stopSocat(Next next);
-    void measureIdle(Next next);
-    void measureMemory(Next next);
-    void measureSilentWait(Next next);
+    void startSims();
+    void startServer(ChildProgram *sim);
+    void startSocat();
+    // SIGTERM, and once it has ended, how (into `ends` when given).
+    void stopChild(ChildProgram *&child, QStringList *ends = nullptr);
+    // Clients of the current path on `pty` or on the path's port; opened by openAll().
+    QList<DeviceClient *> makeClients(DeviceClient::Kind kind, const QString &pty, int count);
+    void openServerClients(int count);
+    void openAll(const QList<DeviceClient *> &clients);
+    void closeClients();
+    // A warm-up of `warmUp` commands per client, then `commands` per client measured.
+    void runCommands(const QList<DeviceClient *> &clients, int warmUp, int commands, Store store);
+    // Frames per second, or for Burst100Ms the time in milliseconds.
+    void runBurst(
+        const QList<DeviceClient *> &receivers, ChildProgram *sim, Figure figure, Path path);
+    // The server's share of one core over `span`, in percent.
+    void measureCpu(std::chrono::milliseconds span, Figure figure);
+    void measureSilentWait();
 
-    // Channels of the current path, all owned by the scope, which each step renews.
-    QList<Channel *> makeChannels(ServerChannel::Service service, int count);
-    QList<Channel *> makeCommandChannels(int count);
-    QList<Channel *> makeBroadcastChannels(int count);
-    void clearScope();
-    // Lets the server's connections of the last step go and waits until the server has freed
-    // their slots, so that the next step's clients are not refused.
-    void releaseServerChannels(Next next);
+    struct Step
+    {
+        QString name;
+        std::function<void()> run;
+        bool always = false;
+    };
 
-    BenchOptions m_options;
-    BenchResults m_results;
+    Figures m_figures;
     QTemporaryDir m_dir;
-    StepSequence *m_steps = nullptr;
-    SimProcess *m_fastSim = nullptr; // answers at once
-    SimProcess *m_pacedSim = nullptr; // 57600 baud
-    SimProcess *m_device = nullptr; // the one the current path uses
-    ServerProcess *m_server = nullptr;
-    QProcess *m_socat = nullptr;
-    QObject *m_scope = nullptr;
-    PathFigures *m_path = nullptr; // the block's path
-    QList<Channel *> m_serverChannels; // open connections to the server, in the scope
-    Channel *m_bridge = nullptr; // socat's one connection, kept for the whole block
-    Channel *m_pty = nullptr; // the direct path's descriptor, kept for the whole block
-    quint16 m_socatPort = 0;
-    quint32 m_nextSequence = 0;
-    bool m_blockFailed = false;
-    bool m_simsReady = false;
+    QList<Step> m_steps;
+    QObject *m_scope = nullptr; // what one step made: loads, bursts, timers; renewed per step
+    ChildProgram *m_fastSim = nullptr; // answers at once
+    ChildProgram *m_pacedSim = nullptr; // 57600 baud
+    QString m_fastPty;
+    QString m_pacedPty;
+    ChildProgram *m_server = nullptr;
+    ChildProgram *m_socat = nullptr;
+    quint16 m_commandPort = 0; // of the running server, or socat's
+    quint16 m_broadcastPort = 0;
+    QObject *m_clientOwner = nullptr; // the clients of the current path
+    QList<DeviceClient *> m_commandClients;
+    QList<DeviceClient *> m_broadcastClients; // the same clients, but for the server's
+    quint32 m_nextBroadcast = 0;
+    bool m_stepRunning = false;
+    bool m_pathFailed = false;
 };
