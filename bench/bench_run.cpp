@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -22,22 +23,35 @@ constexpr int ThroughputCommands = 10000;
 constexpr int ManyClients = 100;
 constexpr int CommandsPerClient = 100;
 constexpr int BurstBroadcasts = 10000;
+constexpr int BurstRounds = 5; // a burst takes milliseconds: the median of five, per path
 constexpr int LineRateWarmUpCommands = 20;
 constexpr int LineRateCommands = 600; // about 2 s at 57600 baud
 const QString LineRateBaud = QStringLiteral("57600");
-// The programs under measurement, built next to the benchmark.
-const QString ServerProgram = QStringLiteral(QX_BENCH_SERVER);
-const QString SimProgram = QStringLiteral(QX_BENCH_SIM);
 constexpr std::chrono::seconds IdleTime { 10 };
 constexpr std::chrono::seconds SilentWaitTime { 5 };
 constexpr std::chrono::seconds StartTimeout { 20 };
 constexpr std::chrono::seconds StepTimeout { 60 };
+const Path Paths[] = { Path::Direct, Path::Server, Path::Socat };
 
 // The nearest-rank percentile: the smallest sample with `percent` of all at or below it.
-qint64 Percentile(const QList<qint64> &sorted, double percent)
+double Percentile(QList<double> samples, double percent)
 {
-    const auto rank = qsizetype(std::ceil(percent / 100.0 * double(sorted.size())));
-    return sorted.isEmpty() ? 0 : sorted.at(std::clamp<qsizetype>(rank - 1, 0, sorted.size() - 1));
+    std::sort(samples.begin(), samples.end());
+    const auto rank = qsizetype(std::ceil(percent / 100.0 * double(samples.size())));
+    return samples.value(std::clamp<qsizetype>(rank - 1, 0, samples.size() - 1));
+}
+
+QList<double> ToDouble(const QList<qint64> &values)
+{
+    return QList<double>(values.cbegin(), values.cend());
+}
+
+// Commands per second of a client whose commands followed each other without a pause.
+double PerSecond(const QList<qint64> &roundTripsUs)
+{
+    const double us
+        = double(std::accumulate(roundTripsUs.cbegin(), roundTripsUs.cend(), qint64(0)));
+    return us > 0 ? double(roundTripsUs.size()) * 1e6 / us : 0;
 }
 
 } // namespace
@@ -46,24 +60,81 @@ BenchRun::BenchRun(QObject *parent)
     : QObject(parent)
     , m_scope(new QObject(this))
     , m_clientOwner(new QObject(this))
-{ }
+{
+    for (ChildProgram *&device : m_devices)
+        device = new ChildProgram(this);
+}
 
 void BenchRun::start()
 {
-    m_steps.append({ QStringLiteral("starting two simulated devices"), [this] { startSims(); } });
-    m_fastSim = new ChildProgram(this);
-    m_pacedSim = new ChildProgram(this);
-    addDirect(m_fastSim);
-    addServer(m_fastSim);
-    addSocat();
-    addDirect(m_pacedSim);
-    addServer(m_pacedSim);
-    endPath([this] {
-        for (ChildProgram *sim : { m_fastSim, m_pacedSim })
-            sim->closeInput(); // the simulator ends with its input
-        m_pacedSim->waitForExit([this] { m_fastSim->waitForExit([this] { next(); }); });
-    });
+    add(QStringLiteral("starting five simulated devices"), [this] { startDevices(); });
+    add(QStringLiteral("starting qx-server twice (one on the 57600 baud device) and socat"),
+        [this] { startPrograms(); });
+    add(QStringLiteral("idle CPU of qx-server over 10 s"),
+        [this] { measureCpu(IdleTime, Figure::IdleCpuPercent); });
+    add(QStringLiteral("connecting a client on each path"), [this] { openClients(); });
+    addPathSteps();
+    addServerSteps();
+    add(QStringLiteral("ending the programs"), [this] { stopAll(); });
     QTimer::singleShot(0, this, &BenchRun::runStep);
+}
+
+// The paths side by side, taking turns.
+void BenchRun::addPathSteps()
+{
+    add(QStringLiteral("command round trip: 1,000 commands on each path in turn"), [this] {
+        runCommands(m_pathClients, WarmUpCommands, RoundTripCommands, true, [this](const auto &r) {
+            for (const Path path : Paths) {
+                const QList<double> us = ToDouble(r.roundTripsUs.at(int(path)));
+                m_figures.at(Figure::RoundTripMedianUs, path) = Percentile(us, 50);
+                m_figures.at(Figure::RoundTripP99Us, path) = Percentile(us, 99);
+            }
+        });
+    });
+    add(QStringLiteral("commands per second: 10,000 commands on each path in turn"), [this] {
+        runCommands(m_pathClients, 0, ThroughputCommands, true, [this](const auto &r) {
+            for (const Path path : Paths)
+                m_figures.at(Figure::CommandsPerSecond, path)
+                    = PerSecond(r.roundTripsUs.at(int(path)));
+        });
+    });
+    for (int round = 1; round <= BurstRounds; ++round)
+        add(QStringLiteral("10,000 broadcasts to 1 client on each path, %1 of %2")
+                .arg(round)
+                .arg(BurstRounds),
+            [this] { runBursts(0); });
+    add(QStringLiteral("at 57600 baud: 600 commands, direct and qx-server in turn"), [this] {
+        runCommands(
+            m_pacedClients, LineRateWarmUpCommands, LineRateCommands, true, [this](const auto &r) {
+                for (const Path path : { Path::Direct, Path::Server })
+                    m_figures.at(Figure::LineRateCommandsPerSecond, path)
+                        = PerSecond(r.roundTripsUs.at(int(path)));
+            });
+    });
+}
+
+// What only the server has: many clients, and the process itself.
+void BenchRun::addServerSteps()
+{
+    add(QStringLiteral("qx-server: 99 more command and broadcast clients"),
+        [this] { openServerClients(ManyClients - 1); });
+    add(QStringLiteral("qx-server: 100 clients × 100 commands"), [this] {
+        runCommands(m_commandClients, 0, CommandsPerClient, false, [this](const auto &r) {
+            m_figures.at(Figure::CommandsPerSecond100, Path::Server) = r.perSecond;
+            m_figures.foreignAnswers100 = r.wrong;
+        });
+    });
+    add(QStringLiteral("qx-server: 10,000 broadcasts to 100 clients"), [this] {
+        runBurst(m_broadcastClients, ServerDevice, [this](double seconds) {
+            m_figures.at(Figure::Burst100Ms, Path::Server) = seconds * 1000;
+            // The memory with all 200 clients, just after the server has served every one.
+            if (const std::optional<qint64> bytes = m_server->residentBytes())
+                m_figures.at(Figure::ResidentMb200, Path::Server) = double(*bytes) / 1e6;
+            next();
+        });
+    });
+    add(QStringLiteral("CPU of qx-server while a command waits on a silent device"),
+        [this] { measureSilentWait(); });
 }
 
 void BenchRun::add(const QString &name, std::function<void()> step)
@@ -71,36 +142,28 @@ void BenchRun::add(const QString &name, std::function<void()> step)
     m_steps.append({ name, std::move(step) });
 }
 
-void BenchRun::endPath(std::function<void()> step)
-{
-    m_steps.append({ QString(), std::move(step), true });
-}
-
 void BenchRun::runStep()
 {
     delete m_scope;
     m_scope = new QObject(this);
-    while (!m_steps.isEmpty()) {
-        const Step step = m_steps.takeFirst();
-        if (m_pathFailed && !step.always)
-            continue;
-        m_pathFailed = false;
-        if (!step.name.isEmpty())
-            std::fprintf(stderr, "qx-bench: %s\n", qPrintable(step.name));
-        m_stepRunning = true;
-        step.run();
+    if (m_failed && m_steps.size() > 1)
+        m_steps = m_steps.mid(m_steps.size() - 1);
+    if (m_steps.isEmpty()) {
+        Q_EMIT finished();
         return;
     }
-    Q_EMIT finished();
+    const Step step = m_steps.takeFirst();
+    std::fprintf(stderr, "qx-bench: %s\n", qPrintable(step.name));
+    m_stepRunning = true;
+    step.run();
 }
 
 void BenchRun::next()
 {
     // Once per step, and from the event loop: the caller may be a signal of what the next step
     // deletes.
-    if (!std::exchange(m_stepRunning, false))
-        return;
-    QTimer::singleShot(0, this, &BenchRun::runStep);
+    if (std::exchange(m_stepRunning, false))
+        QTimer::singleShot(0, this, &BenchRun::runStep);
 }
 
 void BenchRun::fail(const QString &reason)
@@ -108,211 +171,105 @@ void BenchRun::fail(const QString &reason)
     if (!m_stepRunning)
         return;
     m_figures.errors.append(reason);
-    m_pathFailed = true;
+    m_failed = true;
     next();
 }
 
-// ---- the paths -------------------------------------------------------------------------------
+// ---- programs and clients --------------------------------------------------------------------
 
-void BenchRun::addFigures(const QString &name, Path path, ChildProgram *sim)
+void BenchRun::startDevices()
 {
-    add(name + QStringLiteral(": command round trip"), [this, path] {
-        runCommands(
-            m_commandClients, WarmUpCommands, RoundTripCommands, [this, path](const auto &r) {
-                m_figures.at(Figure::RoundTripMedianUs, path) = Percentile(r.roundTripsUs, 50);
-                m_figures.at(Figure::RoundTripP99Us, path) = Percentile(r.roundTripsUs, 99);
-            });
-    });
-    add(name + QStringLiteral(": commands per second, 1 client"), [this, path] {
-        runCommands(m_commandClients, 0, ThroughputCommands, [this, path](const auto &r) {
-            m_figures.at(Figure::CommandsPerSecond, path) = r.perSecond;
-        });
-    });
-    add(name + QStringLiteral(": 10,000 broadcasts to 1 client"), [this, sim, path] {
-        runBurst(m_broadcastClients.mid(0, 1), sim, Figure::BurstFramesPerSecond, path);
-    });
-}
-
-void BenchRun::addLineRate(const QString &name, Path path)
-{
-    add(name + QStringLiteral(": commands per second"), [this, path] {
-        runCommands(m_commandClients, LineRateWarmUpCommands, LineRateCommands,
-            [this, path](const auto &r) {
-                m_figures.at(Figure::LineRateCommandsPerSecond, path) = r.perSecond;
-            });
-    });
-}
-
-void BenchRun::addDirect(ChildProgram *sim)
-{
-    const bool paced = sim == m_pacedSim;
-    const QString name = paced ? QStringLiteral("57600 baud, direct") : QStringLiteral("direct");
-    add(name + QStringLiteral(": opening the pty"), [this, sim] {
-        openAll(makeClients(DeviceClient::Kind::Pty, sim == m_fastSim ? m_fastPty : m_pacedPty, 1));
-    });
-    if (paced)
-        addLineRate(name, Path::Direct);
-    else
-        addFigures(name, Path::Direct, sim);
-    endPath([this] {
-        closeClients();
-        next();
-    });
-}
-
-void BenchRun::addServer(ChildProgram *sim)
-{
-    const bool paced = sim == m_pacedSim;
-    const QString name
-        = paced ? QStringLiteral("57600 baud, qx-server") : QStringLiteral("qx-server");
-    add(name + QStringLiteral(": starting"), [this, sim] { startServer(sim); });
-    if (paced) {
-        add(name + QStringLiteral(": connecting a client"),
-            [this] { openAll(makeClients(DeviceClient::Kind::CommandService, {}, 1)); });
-        addLineRate(name, Path::Server);
-    } else {
-        add(name + QStringLiteral(": idle CPU over 10 s"),
-            [this] { measureCpu(IdleTime, Figure::IdleCpuPercent); });
-        add(name + QStringLiteral(": connecting a command and a broadcast client"),
-            [this] { openServerClients(1); });
-        addFigures(name, Path::Server, sim);
-        add(name + QStringLiteral(": 99 more command and broadcast clients"),
-            [this] { openServerClients(ManyClients - 1); });
-        add(name + QStringLiteral(": 100 clients × 100 commands"), [this] {
-            runCommands(m_commandClients, 0, CommandsPerClient, [this](const auto &r) {
-                m_figures.at(Figure::CommandsPerSecond100, Path::Server) = r.perSecond;
-                m_figures.foreignAnswers100 = r.wrong;
-            });
-        });
-        add(name + QStringLiteral(": 10,000 broadcasts to 100 clients"),
-            [this, sim] { runBurst(m_broadcastClients, sim, Figure::Burst100Ms, Path::Server); });
-        add(name + QStringLiteral(": CPU while a command waits on a silent device"),
-            [this] { measureSilentWait(); });
-    }
-    endPath([this, sim] {
-        sim->write("silent off\n");
-        // The clients go first: a connection that the ending server closes is no failure.
-        closeClients();
-        stopChild(m_server, &m_figures.serverEnds);
-    });
-}
-
-void BenchRun::addSocat()
-{
-    add(QStringLiteral("socat: starting"), [this] { startSocat(); });
-    addFigures(QStringLiteral("socat"), Path::Socat, m_fastSim);
-    endPath([this] {
-        closeClients();
-        stopChild(m_socat);
-    });
-}
-
-// ---- programs --------------------------------------------------------------------------------
-
-void BenchRun::startSims()
-{
-    m_fastSim->start(SimProgram, {});
-    m_pacedSim->start(SimProgram, { QStringLiteral("--baud"), LineRateBaud });
-    // Each prints "pty: PATH" once its device is there.
-    auto waiting = std::make_shared<int>(2);
-    for (auto [sim, pty] : { std::pair { m_fastSim, &m_fastPty }, { m_pacedSim, &m_pacedPty } }) {
-        sim->waitForLine(QStringLiteral("pty: "), StartTimeout,
-            [this, sim, pty, waiting](const std::optional<QString> &line) {
+    auto waiting = std::make_shared<int>(DeviceCount);
+    for (int device = 0; device < DeviceCount; ++device) {
+        const bool paced = device == PacedDirectDevice || device == PacedServerDevice;
+        m_devices[device]->start(QStringLiteral(QX_BENCH_SIM),
+            paced ? QStringList { QStringLiteral("--baud"), LineRateBaud } : QStringList());
+        // Each prints "pty: PATH" once its device is there.
+        m_devices[device]->waitForLine(QStringLiteral("pty: "), StartTimeout,
+            [this, device, waiting](const std::optional<QString> &line) {
                 if (!line) {
-                    // Nothing can be measured: only the last step, which ends the simulators.
-                    m_steps = m_steps.mid(m_steps.size() - 1);
-                    fail(QStringLiteral("qx-sim did not start: ") + sim->endDescription());
+                    fail(QStringLiteral("qx-sim: ") + m_devices[device]->endDescription());
                     return;
                 }
-                *pty = line->mid(line->indexOf(QLatin1Char(' ')) + 1);
+                m_ptys[device] = line->mid(line->indexOf(QLatin1Char(' ')) + 1);
                 if (--*waiting == 0)
                     next();
             });
     }
 }
 
-void BenchRun::startServer(ChildProgram *sim)
-{
-    const QString name = sim == m_fastSim ? QStringLiteral("fast") : QStringLiteral("paced");
-    const ServerSetup setup = ServerSetup::onFreePorts(sim == m_fastSim ? m_fastPty : m_pacedPty,
-        m_dir.filePath(name + QStringLiteral("-settings.ini")));
-    m_commandPort = setup.commandPort;
-    m_broadcastPort = setup.broadcastPort;
-    m_server = new ChildProgram(this);
-    m_server->start(ServerProgram, setup.arguments());
-    m_server->waitForLine(ServerRunningLine, StartTimeout, [this](const auto &line) {
-        if (line)
-            next();
-        else
-            fail(QStringLiteral("qx-server did not serve within %1 s (%2): %3")
-                     .arg(StartTimeout.count())
-                     .arg(m_server->endDescription(),
-                         m_server->errorLines().join(QLatin1Char('\n'))));
-    });
-}
-
-void BenchRun::startSocat()
+void BenchRun::startPrograms()
 {
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
     if (socat.isEmpty()) {
         fail(QStringLiteral("socat is not installed (scripts/install-deps socat)"));
         return;
     }
-    m_commandPort = FreeLoopbackPort();
+    auto waiting = std::make_shared<int>(3);
+    const auto ready = [this, waiting](ChildProgram *program, const QString &name) {
+        return [this, waiting, program, name](const std::optional<QString> &line) {
+            if (!line)
+                fail(QStringLiteral("%1 did not start: %2: %3")
+                         .arg(name, program->endDescription(), program->errorLines().join(u'\n')));
+            else if (--*waiting == 0)
+                next();
+        };
+    };
+    for (const Device device : { ServerDevice, PacedServerDevice }) {
+        const ServerSetup setup = ServerSetup::onFreePorts(
+            m_ptys[device], m_dir.filePath(QStringLiteral("settings-%1.ini").arg(device)));
+        ChildProgram *&server = device == ServerDevice ? m_server : m_pacedServer;
+        server = new ChildProgram(this);
+        server->start(QStringLiteral(QX_BENCH_SERVER), setup.arguments());
+        server->waitForLine(
+            ServerRunningLine, StartTimeout, ready(server, QStringLiteral("qx-server")));
+        (device == ServerDevice ? m_commandPort : m_pacedCommandPort) = setup.commandPort;
+        if (device == ServerDevice)
+            m_broadcastPort = setup.broadcastPort;
+    }
+    m_socatPort = FreeLoopbackPort();
     m_socat = new ChildProgram(this);
     // -d -d: socat says when it listens.
     m_socat->start(socat,
         { QStringLiteral("-d"), QStringLiteral("-d"),
-            QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,nodelay").arg(m_commandPort),
-            QStringLiteral("FILE:%1,rawer").arg(m_fastPty) });
-    m_socat->waitForLine(QStringLiteral("listening on"), StartTimeout, [this](const auto &line) {
-        if (line)
-            openAll(makeClients(DeviceClient::Kind::Bridge, {}, 1));
-        else
-            fail(QStringLiteral("socat did not listen: ") + m_socat->endDescription());
-    });
+            QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,nodelay").arg(m_socatPort),
+            QStringLiteral("FILE:%1,rawer").arg(m_ptys[SocatDevice]) });
+    m_socat->waitForLine(
+        QStringLiteral("listening on"), StartTimeout, ready(m_socat, QStringLiteral("socat")));
 }
 
-void BenchRun::stopChild(ChildProgram *&child, QStringList *ends)
+DeviceClient *BenchRun::client(DeviceClient::Kind kind, const QString &pty, quint16 port)
 {
-    if (!child) {
-        next();
-        return;
-    }
-    ChildProgram *ending = std::exchange(child, nullptr);
-    ending->terminate();
-    ending->waitForExit([this, ending, ends] {
-        if (ends)
-            ends->append(ending->endDescription());
-        ending->deleteLater();
-        next();
-    });
+    auto *client = new DeviceClient(kind, pty, port, m_clientOwner);
+    // Whichever step runs, a client that fails fails it.
+    connect(client, &DeviceClient::failed, this, &BenchRun::fail);
+    return client;
 }
 
-// ---- clients and measurements ----------------------------------------------------------------
-
-QList<DeviceClient *> BenchRun::makeClients(DeviceClient::Kind kind, const QString &pty, int count)
+void BenchRun::openClients()
 {
     using Kind = DeviceClient::Kind;
-    const quint16 port = kind == Kind::BroadcastService ? m_broadcastPort : m_commandPort;
-    QList<DeviceClient *> clients;
-    for (int i = 0; i < count; ++i) {
-        auto *client = new DeviceClient(kind, pty, port, m_clientOwner);
-        // Whichever step runs, a client of its path that fails fails it (and so the path).
-        connect(client, &DeviceClient::failed, this, &BenchRun::fail);
-        if (kind != Kind::BroadcastService)
-            m_commandClients.append(client);
-        if (kind != Kind::CommandService)
-            m_broadcastClients.append(client);
-        clients.append(client);
-    }
-    return clients;
+    DeviceClient *direct = client(Kind::Pty, m_ptys[DirectDevice]);
+    DeviceClient *socat = client(Kind::Bridge, {}, m_socatPort);
+    m_commandClients = { client(Kind::CommandService, {}, m_commandPort) };
+    m_broadcastClients = { client(Kind::BroadcastService, {}, m_broadcastPort) };
+    m_pathClients = { direct, m_commandClients.first(), socat };
+    m_pathReceivers = { direct, m_broadcastClients.first(), socat };
+    m_pacedClients = { client(Kind::Pty, m_ptys[PacedDirectDevice]),
+        client(Kind::CommandService, {}, m_pacedCommandPort) };
+    openAll(m_pathClients + m_pathReceivers.mid(1, 1) + m_pacedClients);
 }
 
 void BenchRun::openServerClients(int count)
 {
-    openAll(makeClients(DeviceClient::Kind::CommandService, {}, count)
-        + makeClients(DeviceClient::Kind::BroadcastService, {}, count));
+    QList<DeviceClient *> clients;
+    for (int i = 0; i < count; ++i) {
+        m_commandClients.append(client(DeviceClient::Kind::CommandService, {}, m_commandPort));
+        m_broadcastClients.append(
+            client(DeviceClient::Kind::BroadcastService, {}, m_broadcastPort));
+        clients << m_commandClients.last() << m_broadcastClients.last();
+    }
+    openAll(clients);
 }
 
 void BenchRun::openAll(const QList<DeviceClient *> &clients)
@@ -330,25 +287,46 @@ void BenchRun::openAll(const QList<DeviceClient *> &clients)
     });
 }
 
-void BenchRun::closeClients()
+void BenchRun::stopAll()
 {
+    // The clients go first: a connection that an ending server closes is no failure.
     delete m_clientOwner;
-    m_clientOwner = new QObject(this);
-    m_commandClients.clear();
-    m_broadcastClients.clear();
+    m_clientOwner = nullptr;
+    m_devices[ServerDevice]->write("silent off\n");
+    QList<ChildProgram *> programs(m_devices.cbegin(), m_devices.cend());
+    for (ChildProgram *program : { m_server, m_pacedServer, m_socat }) {
+        if (program)
+            programs.append(program);
+    }
+    auto waiting = std::make_shared<qsizetype>(programs.size());
+    for (ChildProgram *program : programs) {
+        const bool server = program == m_server || program == m_pacedServer;
+        program->waitForExit([this, waiting, program, server] {
+            if (server)
+                m_figures.serverEnds.append(program->endDescription());
+            if (--*waiting == 0)
+                next();
+        });
+        if (m_devices.cend() != std::find(m_devices.cbegin(), m_devices.cend(), program))
+            program->closeInput(); // a simulator ends with its input
+        else
+            program->terminate();
+    }
 }
 
+// ---- measurements ----------------------------------------------------------------------------
+
 void BenchRun::runCommands(
-    const QList<DeviceClient *> &clients, int warmUp, int commands, Store store)
+    const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store)
 {
-    auto *load = new CommandLoad(clients, warmUp > 0 ? warmUp : commands, m_scope);
+    auto *load = new CommandLoad(clients, warmUp > 0 ? warmUp : commands, inTurn, m_scope);
     connect(load, &CommandLoad::finished, this, [=](const CommandLoad::Result &result) {
         m_figures.wrongAnswers += result.wrong;
-        if (!result.error.isEmpty())
+        if (!result.error.isEmpty()) {
             fail(result.error);
-        else if (warmUp > 0)
-            runCommands(clients, 0, commands, store); // the measured part
-        else {
+        } else if (warmUp > 0) {
+            runCommands(clients, 0, commands, inTurn, store); // the measured part
+        } else {
             store(result);
             next();
         }
@@ -356,25 +334,34 @@ void BenchRun::runCommands(
     load->start(StepTimeout);
 }
 
-void BenchRun::runBurst(
-    const QList<DeviceClient *> &receivers, ChildProgram *sim, Figure figure, Path path)
+void BenchRun::runBursts(int path)
 {
-    auto *burst = new BroadcastBurst(receivers, *sim, m_nextBroadcast, BurstBroadcasts, m_scope);
-    m_nextBroadcast += BurstBroadcasts;
-    connect(burst, &BroadcastBurst::finished, this, [this, figure, path](const auto &result) {
-        if (!result.error.isEmpty()) {
-            fail(result.error);
-            return;
-        }
-        const double seconds = double(std::max<qint64>(result.elapsedUs, 1)) / 1e6;
-        m_figures.at(figure, path)
-            = figure == Figure::Burst100Ms ? seconds * 1000 : BurstBroadcasts / seconds;
-        // The server's memory with all its 200 clients, just after it has served every one.
-        if (figure == Figure::Burst100Ms) {
-            if (const std::optional<qint64> bytes = m_server->residentBytes())
-                m_figures.at(Figure::ResidentMb200, Path::Server) = double(*bytes) / 1e6;
-        }
+    if (path == int(Path::Count)) {
         next();
+        return;
+    }
+    const Device device = path == int(Path::Direct) ? DirectDevice
+        : path == int(Path::Server)                 ? ServerDevice
+                                                    : SocatDevice;
+    runBurst({ m_pathReceivers.at(path) }, device, [this, path](double seconds) {
+        QList<double> &samples = m_burstSamples[path];
+        samples.append(BurstBroadcasts / seconds);
+        m_figures.at(Figure::BurstFramesPerSecond, Path(path)) = Percentile(samples, 50);
+        runBursts(path + 1);
+    });
+}
+
+void BenchRun::runBurst(const QList<DeviceClient *> &receivers, Device device,
+    std::function<void(double seconds)> store)
+{
+    auto *burst = new BroadcastBurst(
+        receivers, *m_devices[device], m_nextBroadcast, BurstBroadcasts, m_scope);
+    m_nextBroadcast += BurstBroadcasts;
+    connect(burst, &BroadcastBurst::finished, this, [this, store](const auto &result) {
+        if (!result.error.isEmpty())
+            fail(result.error);
+        else
+            store(double(std::max<qint64>(result.elapsedUs, 1)) / 1e6);
     });
     burst->start(StepTimeout);
 }
@@ -399,7 +386,7 @@ void BenchRun::measureCpu(std::chrono::milliseconds span, Figure figure)
 void BenchRun::measureSilentWait()
 {
     // Each command times out with 010100 after 2 s, and the next one waits again.
-    m_fastSim->write("silent on\n");
+    m_devices[ServerDevice]->write("silent on\n");
     DeviceClient *client = m_commandClients.constFirst();
     auto counter = std::make_shared<quint32>(0);
     const auto send = [client, counter] {

@@ -7,16 +7,16 @@
 #include <QObject>
 #include <QTemporaryDir>
 
+#include <array>
 #include <functional>
-#include <optional>
 
 class ChildProgram;
 
-// One run of the benchmark, step by step on the event loop. Two simulated devices run as
-// processes of their own (qx-sim), one answering at once and one paced at 57600 baud. The paths
-// take a device in turn, since a pty has room for one reader: the pty itself, qx-server and socat
-// on the fast device, then the pty and qx-server on the paced one. A step that fails ends its
-// path's remaining steps (its figures stay empty and the error is reported); the run goes on.
+// One run of the benchmark, step by step on the event loop. Each path has a simulated device of
+// its own (qx-sim, answering at once), so that the paths can take turns command by command and
+// share whatever else the machine does meanwhile: the pty itself, qx-server and socat; and two
+// more, paced at 57600 baud, for the pty and a second qx-server. A step that fails ends the run
+// (the error is reported, the figures not measured stay empty); the programs are ended anyway.
 class BenchRun : public QObject
 {
     Q_OBJECT
@@ -31,64 +31,70 @@ Q_SIGNALS:
     void finished();
 
 private:
+    enum Device
+    {
+        DirectDevice,
+        ServerDevice,
+        SocatDevice,
+        PacedDirectDevice,
+        PacedServerDevice,
+        DeviceCount,
+    };
     using Store = std::function<void(const CommandLoad::Result &result)>;
 
-    // A step of the current path; skipped once a step of the path has failed.
+    // A step; skipped once a step has failed, unless it is the last (which ends the programs).
     void add(const QString &name, std::function<void()> step);
-    // The path's last step, which always runs (it lets go of what the path holds).
-    void endPath(std::function<void()> step);
     void runStep();
     void next();
     void fail(const QString &reason);
 
-    void addFigures(const QString &name, Path path, ChildProgram *sim);
-    void addLineRate(const QString &name, Path path);
-    void addDirect(ChildProgram *sim);
-    void addServer(ChildProgram *sim);
-    void addSocat();
-
-    void startSims();
-    void startServer(ChildProgram *sim);
-    void startSocat();
-    // SIGTERM, and once it has ended, how (into `ends` when given).
-    void stopChild(ChildProgram *&child, QStringList *ends = nullptr);
-    // Clients of the current path on `pty` or on the path's port; opened by openAll().
-    QList<DeviceClient *> makeClients(DeviceClient::Kind kind, const QString &pty, int count);
+    void addPathSteps();
+    void addServerSteps();
+    void startDevices();
+    void startPrograms();
+    void openClients();
     void openServerClients(int count);
     void openAll(const QList<DeviceClient *> &clients);
-    void closeClients();
+    DeviceClient *client(DeviceClient::Kind kind, const QString &pty, quint16 port = 0);
     // A warm-up of `warmUp` commands per client, then `commands` per client measured.
-    void runCommands(const QList<DeviceClient *> &clients, int warmUp, int commands, Store store);
-    // Frames per second, or for Burst100Ms the time in milliseconds.
-    void runBurst(
-        const QList<DeviceClient *> &receivers, ChildProgram *sim, Figure figure, Path path);
+    void runCommands(
+        const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store);
+    // One burst of broadcasts to each path's client in turn, from `path` on.
+    void runBursts(int path);
+    void runBurst(const QList<DeviceClient *> &receivers, Device device,
+        std::function<void(double seconds)> store);
     // The server's share of one core over `span`, in percent.
     void measureCpu(std::chrono::milliseconds span, Figure figure);
     void measureSilentWait();
+    void stopAll();
 
     struct Step
     {
         QString name;
         std::function<void()> run;
-        bool always = false;
     };
 
     Figures m_figures;
     QTemporaryDir m_dir;
     QList<Step> m_steps;
     QObject *m_scope = nullptr; // what one step made: loads, bursts, timers; renewed per step
-    ChildProgram *m_fastSim = nullptr; // answers at once
-    ChildProgram *m_pacedSim = nullptr; // 57600 baud
-    QString m_fastPty;
-    QString m_pacedPty;
-    ChildProgram *m_server = nullptr;
+    std::array<ChildProgram *, DeviceCount> m_devices {};
+    std::array<QString, DeviceCount> m_ptys;
+    ChildProgram *m_server = nullptr; // on ServerDevice
+    ChildProgram *m_pacedServer = nullptr; // on PacedServerDevice
     ChildProgram *m_socat = nullptr;
-    quint16 m_commandPort = 0; // of the running server, or socat's
+    quint16 m_commandPort = 0; // of m_server
     quint16 m_broadcastPort = 0;
-    QObject *m_clientOwner = nullptr; // the clients of the current path
-    QList<DeviceClient *> m_commandClients;
-    QList<DeviceClient *> m_broadcastClients; // the same clients, but for the server's
+    quint16 m_pacedCommandPort = 0;
+    quint16 m_socatPort = 0;
+    QObject *m_clientOwner = nullptr;
+    QList<DeviceClient *> m_pathClients; // direct, qx-server, socat: commands
+    QList<DeviceClient *> m_pathReceivers; // the same for broadcasts
+    QList<DeviceClient *> m_pacedClients; // direct, qx-server at 57600 baud
+    QList<DeviceClient *> m_commandClients; // of m_server
+    QList<DeviceClient *> m_broadcastClients;
+    std::array<QList<double>, size_t(Path::Count)> m_burstSamples; // frames/s
     quint32 m_nextBroadcast = 0;
     bool m_stepRunning = false;
-    bool m_pathFailed = false;
+    bool m_failed = false;
 };

@@ -7,19 +7,22 @@
 
 #include <algorithm>
 
-CommandLoad::CommandLoad(const QList<DeviceClient *> &clients, int commands, QObject *parent)
+CommandLoad::CommandLoad(
+    const QList<DeviceClient *> &clients, int commands, bool inTurn, QObject *parent)
     : QObject(parent)
+    , m_clients(clients.size())
     , m_commands(commands)
+    , m_inTurn(inTurn)
     , m_timeout(new QTimer(this))
 {
     m_timeout->setSingleShot(true);
     connect(m_timeout, &QTimer::timeout, this,
         [this] { finish(QStringLiteral("%1 answers still missing").arg(m_outstanding)); });
-    m_clients.resize(clients.size());
-    for (qsizetype i = 0; i < clients.size(); ++i) {
+    m_result.roundTripsUs.resize(clients.size());
+    for (int i = 0; i < clients.size(); ++i) {
         m_clients[i].client = clients.at(i);
         connect(clients.at(i), &DeviceClient::answer, this,
-            [this, i](const QByteArray &message) { take(m_clients[i], message); });
+            [this, i](const QByteArray &message) { take(i, message); });
     }
 }
 
@@ -27,32 +30,33 @@ void CommandLoad::start(std::chrono::milliseconds timeout)
 {
     m_running = true;
     m_outstanding = qint64(m_commands) * m_clients.size();
-    m_result.roundTripsUs.reserve(m_outstanding);
     m_timeout->start(timeout);
     m_clock.start();
-    for (Client &client : m_clients)
-        send(client);
+    for (int i = 0; i < (m_inTurn ? 1 : m_clients.size()); ++i)
+        send(i);
 }
 
-void CommandLoad::send(Client &client)
+void CommandLoad::send(int index)
 {
-    const int index = int(&client - m_clients.data());
-    client.expected = TaggedMessage::message(TaggedMessage::commandNumber(index, client.counter++));
+    Client &client = m_clients[index];
+    client.expected = TaggedMessage::message(TaggedMessage::commandNumber(index, client.sent++));
     client.sentNs = m_clock.nsecsElapsed();
     client.client->send(client.expected);
 }
 
-void CommandLoad::take(Client &client, const QByteArray &message)
+void CommandLoad::take(int index, const QByteArray &message)
 {
-    if (!m_running)
+    Client &client = m_clients[index];
+    if (!m_running || client.expected.isEmpty())
         return;
-    m_result.roundTripsUs.append((m_clock.nsecsElapsed() - client.sentNs) / 1000);
-    m_result.wrong += message != client.expected;
-    --m_outstanding;
-    if (m_outstanding == 0)
+    m_result.roundTripsUs[index].append((m_clock.nsecsElapsed() - client.sentNs) / 1000);
+    m_result.wrong += message != std::exchange(client.expected, {});
+    if (--m_outstanding == 0)
         finish();
-    else if (client.counter < quint32(m_commands))
-        send(client);
+    else if (m_inTurn)
+        send((index + 1) % m_clients.size());
+    else if (client.sent < m_commands)
+        send(index);
 }
 
 void CommandLoad::finish(const QString &error)
@@ -62,9 +66,10 @@ void CommandLoad::finish(const QString &error)
     m_running = false;
     m_timeout->stop();
     m_result.error = error;
-    m_result.perSecond
-        = double(m_result.roundTripsUs.size()) * 1e9 / double(m_clock.nsecsElapsed());
-    std::sort(m_result.roundTripsUs.begin(), m_result.roundTripsUs.end());
+    const qint64 answers = qint64(m_commands) * m_clients.size() - m_outstanding;
+    m_result.perSecond = double(answers) * 1e9 / double(m_clock.nsecsElapsed());
+    for (QList<qint64> &samples : m_result.roundTripsUs)
+        std::sort(samples.begin(), samples.end());
     // From the event loop: the receiver may delete this load and its clients.
     QTimer::singleShot(0, this, [this] { Q_EMIT finished(m_result); });
 }
