@@ -20,7 +20,10 @@ BroadcastReader::BroadcastReader(quint16 port, bool reads, QObject *parent)
     , m_socket(new QTcpSocket(this))
     , m_keepAlive(new QTimer(this))
 {
-    connect(m_keepAlive, &QTimer::timeout, this, [this] { m_socket->write("\n"); });
+    connect(m_keepAlive, &QTimer::timeout, this, [this] {
+        if (isConnected()) // not after the server has closed it
+            m_socket->write("\n");
+    });
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         m_keepAlive->start(KeepAliveInterval);
         Q_EMIT connected();
