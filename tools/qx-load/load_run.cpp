@@ -283,57 +283,66 @@ void LoadRun::stopServer()
     });
 }
 
-bool LoadRun::report()
+LoadRun::Verdict LoadRun::answersVerdict() const
 {
-    qint64 noAnswerAway = 0; // 010100 for a command still open while the device was away
+    qint64 whileAway = 0; // 010100 for a command still open while the device was away
     for (const auto &[sentMs, answeredMs] : std::as_const(m_tally.noAnswers)) {
-        noAnswerAway += std::any_of(m_deviceAway.cbegin(), m_deviceAway.cend(),
+        whileAway += std::any_of(m_deviceAway.cbegin(), m_deviceAway.cend(),
             [sent = sentMs, answered = answeredMs](
                 const auto &away) { return answered >= away.first && sent <= away.second; });
     }
-    const qint64 noAnswerOtherwise = m_tally.noAnswers.size() - noAnswerAway;
-    QString broadcastProblem = m_readersConnected < m_readers.size()
+    const qint64 otherwise = m_tally.noAnswers.size() - whileAway;
+    return { m_tally.ownAnswers > 0 && m_tally.malformedLines > 0 && m_tally.wrongAnswers == 0
+            && otherwise == 0 && m_tally.unexpectedCloses == 0,
+        QStringLiteral("answers: %1 commands with their own echo, %2 junk and 40,000-character "
+                       "lines with 6180E1 (an overlong one then a working command); %3 wrong; "
+                       "010100 %4 times while the device was away, %5 otherwise; %6 connections "
+                       "ended by the server while an answer was due")
+            .arg(m_tally.ownAnswers)
+            .arg(m_tally.malformedLines)
+            .arg(m_tally.wrongAnswers)
+            .arg(whileAway)
+            .arg(otherwise)
+            .arg(m_tally.unexpectedCloses) };
+}
+
+LoadRun::Verdict LoadRun::broadcastsVerdict() const
+{
+    QString problem = m_readersConnected < m_readers.size()
         ? QStringLiteral("%1 readers closed by the server")
               .arg(m_readers.size() - m_readersConnected)
         : QString();
-    for (const BroadcastReader *reader : std::as_const(m_readers)) {
-        if (broadcastProblem.isEmpty())
-            broadcastProblem = reader->judge(m_nextBroadcast, m_lostWithDevice);
-        if (broadcastProblem.isEmpty() && reader->gaps() != m_readers.first()->gaps())
-            broadcastProblem = QStringLiteral("readers lost different broadcasts");
-    }
     qint64 lost = 0;
-    for (const BroadcastReader::Range &gap :
-        m_readers.isEmpty() ? QList<BroadcastReader::Range>() : m_readers.first()->gaps())
+    for (const BroadcastReader *reader : std::as_const(m_readers)) {
+        if (problem.isEmpty())
+            problem = reader->judge(m_nextBroadcast, m_lostWithDevice);
+        if (problem.isEmpty() && reader->gaps() != m_readers.first()->gaps())
+            problem = QStringLiteral("readers lost different broadcasts");
+    }
+    for (const BroadcastReader::Range &gap : m_readers.first()->gaps())
         lost += gap.last - gap.first + 1;
+    if (!problem.isEmpty())
+        return { false, QStringLiteral("broadcasts: ") + problem };
+    return { m_nextBroadcast > 0,
+        QStringLiteral("broadcasts: %1 sent; all %2 readers got every one in order but %3 on their "
+                       "way when the device was unplugged")
+            .arg(m_nextBroadcast)
+            .arg(m_readers.size())
+            .arg(lost) };
+}
 
-    const QList<std::pair<bool, QString>> verdicts = {
+bool LoadRun::report()
+{
+    const QList<Verdict> verdicts = {
         { m_server->exitStatus() == 0,
             QStringLiteral("qx-server on SIGTERM after the storm: ") + m_server->endDescription() },
-        { m_tally.ownAnswers > 0 && m_tally.malformedLines > 0 && m_tally.wrongAnswers == 0
-                && noAnswerOtherwise == 0 && m_tally.unexpectedCloses == 0,
-            QStringLiteral("answers: %1 commands with their own echo, %2 junk and 40,000-character "
-                           "lines with 6180E1 (an overlong one then a working command); %3 wrong; "
-                           "010100 %4 times while the device was away, %5 otherwise; %6 "
-                           "connections ended by the server while an answer was due")
-                .arg(m_tally.ownAnswers)
-                .arg(m_tally.malformedLines)
-                .arg(m_tally.wrongAnswers)
-                .arg(noAnswerAway)
-                .arg(noAnswerOtherwise)
-                .arg(m_tally.unexpectedCloses) },
+        answersVerdict(),
         { m_tally.vanished > 0,
             QStringLiteral("%1 connections vanished on purpose, %2 refused with all slots in use")
                 .arg(m_tally.vanished)
                 .arg(m_tally.refused) },
-        { broadcastProblem.isEmpty() && m_nextBroadcast > 0,
-            broadcastProblem.isEmpty()
-                ? QStringLiteral("broadcasts: %1 sent; all %2 readers got every one in order but "
-                                 "%3 on their way when the device was unplugged")
-                      .arg(m_nextBroadcast)
-                      .arg(m_readers.size())
-                      .arg(lost)
-                : QStringLiteral("broadcasts: ") + broadcastProblem },
+        m_readers.isEmpty() ? Verdict { false, QStringLiteral("no broadcast readers") }
+                            : broadcastsVerdict(),
         { !m_options.longForm || m_slowReadersClosed >= SilentClients,
             QStringLiteral("clients that never read: %1 of %2 closed as slow readers%3")
                 .arg(m_slowReadersClosed)

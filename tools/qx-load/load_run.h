@@ -55,6 +55,12 @@ private:
     quint32 slowestReader() const;
     void floodGarbage();
     void unplugDevice();
+
+    // Whether a rule held, and what was seen.
+    using Verdict = std::pair<bool, QString>;
+    Verdict answersVerdict() const;
+    Verdict broadcastsVerdict() const;
+    // Prints the verdicts; true when every rule held.
     bool report();
 
     Options m_options;

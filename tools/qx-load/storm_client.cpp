@@ -144,7 +144,7 @@ void StormClient::takeLine(const QByteArray &line)
         sendCommand("\r"); // ends the overlong line: the connection must still work
         return;
     }
-    if (line == due) {
+    if (!due.isEmpty() && line == due) {
         m_tally.ownAnswers += due != ErrorAnswer;
         if (due != ErrorAnswer)
             Q_EMIT echoed();
