@@ -38,7 +38,7 @@ double Percentile(QList<double> samples, double percent)
 {
     std::sort(samples.begin(), samples.end());
     const auto rank = qsizetype(std::ceil(percent / 100.0 * double(samples.size())));
-    return samples.value(std::clamp<qsizetype>(rank - 1, 0, samples.size() - 1));
+    return samples.value(std::max<qsizetype>(rank - 1, 0)); // 0 for no samples
 }
 
 QList<double> ToDouble(const QList<qint64> &values)
