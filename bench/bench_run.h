@@ -1,103 +1,100 @@
 #pragma once
 
-#include "bench_options.h"
-#include "bench_results.h"
-#include "broadcast_probe.h"
 #include "command_load.h"
-#include "server_channel.h"
-#include "step_sequence.h"
+#include "device_client.h"
+#include "figures.h"
 
 #include <QObject>
 #include <QTemporaryDir>
 
+#include <array>
 #include <functional>
 
-class Channel;
-class QProcess;
-class ServerProcess;
-class SimProcess;
+class ChildProgram;
 
-// The whole benchmark, step by step on the event loop. Two simulated devices run as processes
-// of their own: one answering at once, one paced at 57600 baud. Each path takes a device in
-// turn and releases it before the next (a pty has room for one reader): the pty directly, then
-// qx-server, then socat. A failed step ends its block; the rest of the run goes on.
+// One run of the benchmark, step by step on the event loop. Each path has a simulated device of
+// its own (qx-sim, answering at once), so that the paths can take turns command by command and
+// share whatever else the machine does meanwhile: the pty itself, qx-server and socat; and two
+// more, paced at 57600 baud, for the pty and a second qx-server. A step that fails ends the run
+// (the error is reported, the figures not measured stay empty); the programs are ended anyway.
 class BenchRun : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int RoundTripCommands = 1000;
-    static constexpr std::chrono::milliseconds ThroughputTime { 2000 };
-    static constexpr std::chrono::milliseconds LineRateTime { 3000 };
-    static constexpr int BroadcastSamples = 200;
-    static constexpr int BurstBroadcasts = 10000;
-    static constexpr std::chrono::seconds IdleTime { 10 };
-    static constexpr std::chrono::seconds SilentWaitTime { 5 };
-    static constexpr int ClientsPerService = 100;
-
-    explicit BenchRun(const BenchOptions &options, QObject *parent = nullptr);
-    ~BenchRun() override;
+    explicit BenchRun(QObject *parent = nullptr);
 
     void start();
-    const BenchResults &results() const { return m_results; }
+    const Figures &figures() const { return m_figures; }
 
 Q_SIGNALS:
-    // false when the devices could not even be set up.
-    void finished(bool ranAtAll);
+    void finished();
 
 private:
-    using Next = StepSequence::Next;
-    using Step = StepSequence::Step;
-    using StoreCommands = std::function<void(const CommandLoad::Result &)>;
-    using StoreBroadcasts = std::function<void(const BroadcastProbe::Result &)>;
+    enum Device
+    {
+        DirectDevice,
+        ServerDevice,
+        SocatDevice,
+        PacedDirectDevice,
+        PacedServerDevice,
+        DeviceCount,
+    };
+    using Store = std::function<void(const CommandLoad::Result &result)>;
 
-    // A block of steps for one path: the first failure skips the block's remaining steps.
-    void beginBlock(PathFigures *path);
-    void add(const QString &name, Step step);
-    void failBlock(const QString &reason);
+    // A step; skipped once a step has failed, unless it is the last (which ends the programs).
+    void add(const QString &name, std::function<void()> step);
+    void runStep();
+    void next();
+    void fail(const QString &reason);
 
-    void addDirectBlock();
-    void addServerBlock();
-    void addSocatBlock();
-    void addLineRateBlocks();
+    void addPathSteps();
+    void addServerSteps();
+    void startDevices();
+    void startPrograms();
+    void openClients();
+    void openServerClients(int count);
+    void openAll(const QList<DeviceClient *> &clients);
+    DeviceClient *client(DeviceClient::Kind kind, const QString &pty, quint16 port = 0);
+    // A warm-up of `warmUp` commands per client, then `commands` per client measured.
+    void runCommands(
+        const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store);
+    // One burst of broadcasts to each path's client in turn, from `path` on.
+    void runBursts(int path);
+    void runBurst(const QList<DeviceClient *> &receivers, Device device,
+        std::function<void(double seconds)> store);
+    // The server's share of one core over `span`, in percent.
+    void measureCpu(std::chrono::milliseconds span, Figure figure);
+    void measureSilentWait();
+    void stopAll();
 
-    void startSims(Next next);
-    void openChannels(const QList<Channel *> &channels, Next next);
-    void runCommands(int clients, const CommandLoad::Plan &plan, StoreCommands store, Next next);
-    void runBroadcasts(int receivers, bool burst, StoreBroadcasts store, Next next);
-    void startServer(SimProcess *device, Next next);
-    void stopServer(Next next);
-    void startSocat(SimProcess *device, Next next);
-    void stopSocat(Next next);
-    void measureIdle(Next next);
-    void measureMemory(Next next);
-    void measureSilentWait(Next next);
+    struct Step
+    {
+        QString name;
+        std::function<void()> run;
+    };
 
-    // Channels of the current path, all owned by the scope, which each step renews.
-    QList<Channel *> makeChannels(ServerChannel::Service service, int count);
-    QList<Channel *> makeCommandChannels(int count);
-    QList<Channel *> makeBroadcastChannels(int count);
-    void clearScope();
-    // Lets the server's connections of the last step go and waits until the server has freed
-    // their slots, so that the next step's clients are not refused.
-    void releaseServerChannels(Next next);
-
-    BenchOptions m_options;
-    BenchResults m_results;
+    Figures m_figures;
     QTemporaryDir m_dir;
-    StepSequence *m_steps = nullptr;
-    SimProcess *m_fastSim = nullptr; // answers at once
-    SimProcess *m_pacedSim = nullptr; // 57600 baud
-    SimProcess *m_device = nullptr; // the one the current path uses
-    ServerProcess *m_server = nullptr;
-    QProcess *m_socat = nullptr;
-    QObject *m_scope = nullptr;
-    PathFigures *m_path = nullptr; // the block's path
-    QList<Channel *> m_serverChannels; // open connections to the server, in the scope
-    Channel *m_bridge = nullptr; // socat's one connection, kept for the whole block
-    Channel *m_pty = nullptr; // the direct path's descriptor, kept for the whole block
+    QList<Step> m_steps;
+    QObject *m_scope = nullptr; // what one step made: loads, bursts, timers; renewed per step
+    std::array<ChildProgram *, DeviceCount> m_devices {};
+    std::array<QString, DeviceCount> m_ptys;
+    ChildProgram *m_server = nullptr; // on ServerDevice
+    ChildProgram *m_pacedServer = nullptr; // on PacedServerDevice
+    ChildProgram *m_socat = nullptr;
+    quint16 m_commandPort = 0; // of m_server
+    quint16 m_broadcastPort = 0;
+    quint16 m_pacedCommandPort = 0;
     quint16 m_socatPort = 0;
-    quint32 m_nextSequence = 0;
-    bool m_blockFailed = false;
-    bool m_simsReady = false;
+    QObject *m_clientOwner = nullptr;
+    QList<DeviceClient *> m_pathClients; // direct, qx-server, socat: commands
+    QList<DeviceClient *> m_pathReceivers; // the same for broadcasts
+    QList<DeviceClient *> m_pacedClients; // direct, qx-server at 57600 baud
+    QList<DeviceClient *> m_commandClients; // of m_server
+    QList<DeviceClient *> m_broadcastClients;
+    std::array<QList<double>, size_t(Path::Count)> m_burstSamples; // frames/s
+    quint32 m_nextBroadcast = 0;
+    bool m_stepRunning = false;
+    bool m_failed = false;
 };

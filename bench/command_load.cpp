@@ -1,133 +1,75 @@
 #include "command_load.h"
 
-#include "channel.h"
+#include "device_client.h"
 #include "tagged_message.h"
 
 #include <QTimer>
 
-CommandLoad::CommandLoad(const QList<Channel *> &channels, QObject *parent)
+#include <algorithm>
+
+CommandLoad::CommandLoad(
+    const QList<DeviceClient *> &clients, int commands, bool inTurn, QObject *parent)
     : QObject(parent)
-    , m_durationTimer(new QTimer(this))
-    , m_drainTimer(new QTimer(this))
-    , m_stallTimer(new QTimer(this))
+    , m_clients(clients.size())
+    , m_commands(commands)
+    , m_inTurn(inTurn)
+    , m_timeout(new QTimer(this))
 {
-    m_stallTimer->setSingleShot(true);
-    connect(m_stallTimer, &QTimer::timeout, this,
-        [this] { fail(QStringLiteral("no answer for %1 ms").arg(m_plan.stallTimeout.count())); });
-    m_durationTimer->setSingleShot(true);
-    m_durationTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_durationTimer, &QTimer::timeout, this, &CommandLoad::stopMeasuring);
-    m_drainTimer->setSingleShot(true);
-    m_drainTimer->setInterval(DrainTimeout);
-    connect(m_drainTimer, &QTimer::timeout, this,
-        [this] { fail(QStringLiteral("answers still missing after the run")); });
-    for (int i = 0; i < channels.size(); ++i) {
-        Channel *channel = channels.at(i);
-        Client client;
-        client.channel = channel;
-        m_clients.append(client);
-        connect(channel, &Channel::answerReceived, this,
-            [this, i](const QByteArray &message) { takeAnswer(i, message); });
-        connect(channel, &Channel::failed, this, &CommandLoad::fail);
+    m_timeout->setSingleShot(true);
+    connect(m_timeout, &QTimer::timeout, this,
+        [this] { finish(QStringLiteral("%1 answers still missing").arg(m_outstanding)); });
+    m_result.roundTripsUs.resize(clients.size());
+    for (int i = 0; i < clients.size(); ++i) {
+        m_clients[i].client = clients.at(i);
+        connect(clients.at(i), &DeviceClient::answer, this,
+            [this, i](const QByteArray &message) { take(i, message); });
     }
 }
 
-void CommandLoad::start(const Plan &plan)
+void CommandLoad::start(std::chrono::milliseconds timeout)
 {
-    m_plan = plan;
-    m_warmupLeft = plan.warmupAnswers;
+    m_running = true;
+    m_outstanding = qint64(m_commands) * m_clients.size();
+    m_timeout->start(timeout);
     m_clock.start();
-    m_stallTimer->setInterval(plan.stallTimeout);
-    m_stallTimer->start();
-    if (m_warmupLeft <= 0)
-        beginMeasuring();
-    for (int i = 0; i < m_clients.size(); ++i)
+    for (int i = 0; i < (m_inTurn ? 1 : m_clients.size()); ++i)
         send(i);
 }
 
 void CommandLoad::send(int index)
 {
     Client &client = m_clients[index];
-    client.expected = TaggedMessage::command({ index, client.counter++ });
-    client.waiting = true;
+    client.expected = TaggedMessage::message(TaggedMessage::commandNumber(index, client.sent++));
     client.sentNs = m_clock.nsecsElapsed();
-    client.channel->sendCommand(client.expected);
+    client.client->send(client.expected);
 }
 
-void CommandLoad::takeAnswer(int index, const QByteArray &message)
+void CommandLoad::take(int index, const QByteArray &message)
 {
     Client &client = m_clients[index];
-    if (m_finished || !client.waiting)
+    if (!m_running || client.expected.isEmpty())
         return;
-    const qint64 now = m_clock.nsecsElapsed();
-    client.waiting = false;
-    m_stallTimer->start();
-    if (message != client.expected)
-        ++m_result.wrongAnswers;
-    if (m_measuring) {
-        ++m_result.answers;
-        m_roundTripsUs.append((now - client.sentNs) / 1000);
-        if (m_plan.measuredAnswers > 0 && m_result.answers >= m_plan.measuredAnswers)
-            stopMeasuring();
-    } else if (!m_stopping && --m_warmupLeft <= 0) {
-        beginMeasuring();
-    }
-    if (m_stopping)
-        finishIfDrained();
-    else
+    m_result.roundTripsUs[index].append((m_clock.nsecsElapsed() - client.sentNs) / 1000);
+    m_result.wrong += message != std::exchange(client.expected, {});
+    if (--m_outstanding == 0)
+        finish();
+    else if (m_inTurn)
+        send((index + 1) % m_clients.size());
+    else if (client.sent < m_commands)
         send(index);
 }
 
-void CommandLoad::beginMeasuring()
+void CommandLoad::finish(const QString &error)
 {
-    m_measuring = true;
-    m_measureStartNs = m_clock.nsecsElapsed();
-    if (m_plan.duration.count() > 0)
-        m_durationTimer->start(m_plan.duration);
-}
-
-void CommandLoad::stopMeasuring()
-{
-    if (!m_measuring)
+    if (!m_running)
         return;
-    m_measuring = false;
-    m_stopping = true;
-    m_measureEndNs = m_clock.nsecsElapsed();
-    m_durationTimer->stop();
-    m_drainTimer->start();
-    finishIfDrained();
-}
-
-void CommandLoad::finishIfDrained()
-{
-    for (const Client &client : std::as_const(m_clients)) {
-        if (client.waiting)
-            return;
-    }
-    finish();
-}
-
-void CommandLoad::fail(const QString &reason)
-{
-    if (m_result.error.isEmpty())
-        m_result.error = reason;
-    if (m_measureEndNs == 0)
-        m_measureEndNs = m_clock.nsecsElapsed();
-    finish();
-}
-
-void CommandLoad::finish()
-{
-    if (m_finished)
-        return;
-    m_finished = true;
-    m_durationTimer->stop();
-    m_drainTimer->stop();
-    m_stallTimer->stop();
-    const qint64 spanNs = m_measureEndNs - m_measureStartNs;
-    if (spanNs > 0)
-        m_result.perSecond = double(m_result.answers) * 1e9 / double(spanNs);
-    m_result.roundTripUs = Summarize(m_roundTripsUs);
-    // Reported from the event loop: the receiver may delete this object.
+    m_running = false;
+    m_timeout->stop();
+    m_result.error = error;
+    const qint64 answers = qint64(m_commands) * m_clients.size() - m_outstanding;
+    m_result.perSecond = double(answers) * 1e9 / double(m_clock.nsecsElapsed());
+    for (QList<qint64> &samples : m_result.roundTripsUs)
+        std::sort(samples.begin(), samples.end());
+    // From the event loop: the receiver may delete this load and its clients.
     QTimer::singleShot(0, this, [this] { Q_EMIT finished(m_result); });
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "latency_stats.h"
-
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -9,40 +7,34 @@
 
 #include <chrono>
 
-class Channel;
+class DeviceClient;
 class QTimer;
 
-// Closed-loop command traffic: each channel has one command out at a time and sends its next
-// one as soon as the answer to the last has arrived, as a client of the command protocol must.
-// Each command is tagged with its channel and a counter, so an echo that is not the exact
-// command sent counts as wrong. The first answers warm the path up and are not measured.
+// Command traffic as the command protocol asks of a client: one command out at a time, the next
+// sent once the answer to the last has arrived, until each client has had `commands` answers.
+// Either every client runs its own loop at once (many clients of one server), or the clients
+// take turns, one command at a time over all of them: then clients on different paths share
+// whatever else the machine does at that moment, and their figures compare. Each command is
+// tagged with its client and a counter and the device echoes it, so an answer that is not the
+// echo of the very command sent counts as wrong.
 class CommandLoad : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::seconds DrainTimeout { 5 };
-
-    struct Plan
-    {
-        int warmupAnswers = 50;
-        int measuredAnswers = 0; // stop after this many measured answers (0: by duration)
-        std::chrono::milliseconds duration { 0 }; // stop after this long (0: by count)
-        std::chrono::milliseconds stallTimeout { 10000 }; // fail after this long without answer
-    };
-
     struct Result
     {
-        qint64 answers = 0; // measured answers
-        double perSecond = 0;
-        LatencySummary roundTripUs;
-        qint64 wrongAnswers = 0;
-        QString error; // a channel failed
+        QList<QList<qint64>> roundTripsUs; // per client, sorted
+        double perSecond = 0; // answers over all clients, per second of the whole load
+        qint64 wrong = 0; // answers that were not their command's own echo
+        QString error; // answers still missing when the time ran out
     };
 
-    CommandLoad(const QList<Channel *> &channels, QObject *parent = nullptr);
+    CommandLoad(
+        const QList<DeviceClient *> &clients, int commands, bool inTurn, QObject *parent = nullptr);
 
-    void start(const Plan &plan);
+    // finished() follows, also when `timeout` passes first.
+    void start(std::chrono::milliseconds timeout);
 
 Q_SIGNALS:
     void finished(const CommandLoad::Result &result);
@@ -50,33 +42,22 @@ Q_SIGNALS:
 private:
     struct Client
     {
-        Channel *channel = nullptr;
+        DeviceClient *client = nullptr;
         QByteArray expected; // the command out, which the device echoes
         qint64 sentNs = 0;
-        quint32 counter = 0;
-        bool waiting = false;
+        int sent = 0;
     };
 
     void send(int index);
-    void takeAnswer(int index, const QByteArray &message);
-    void beginMeasuring();
-    void stopMeasuring();
-    void finishIfDrained();
-    void fail(const QString &reason);
-    void finish();
+    void take(int index, const QByteArray &message);
+    void finish(const QString &error = QString());
 
     QList<Client> m_clients;
-    Plan m_plan;
-    Result m_result;
-    QList<qint64> m_roundTripsUs;
+    int m_commands = 0;
+    bool m_inTurn = false;
+    qint64 m_outstanding = 0; // answers still due over all clients
     QElapsedTimer m_clock;
-    QTimer *m_durationTimer = nullptr;
-    QTimer *m_drainTimer = nullptr;
-    QTimer *m_stallTimer = nullptr; // restarted by every answer
-    qint64 m_warmupLeft = 0;
-    qint64 m_measureStartNs = 0;
-    qint64 m_measureEndNs = 0;
-    bool m_measuring = false;
-    bool m_stopping = false;
-    bool m_finished = false;
+    QTimer *m_timeout = nullptr;
+    Result m_result;
+    bool m_running = false;
 };

@@ -1,14 +1,12 @@
-// qx-bench: measures qx-server against the simulated device, side by side with the pty itself
-// and with socat, and prints the figures and the targets.
+// qx-bench: measures qx-server against the simulated device, side by side with the device's pty
+// itself and with socat as a raw TCP-to-serial bridge, and judges the server's targets.
 
-#include "bench_options.h"
 #include "bench_run.h"
 #include "report.h"
-#include "targets.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -16,24 +14,50 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qx-bench"));
-    const std::optional<BenchOptions> options = ParseBenchOptions(app);
-    if (!options)
-        return 2;
-    ::signal(SIGPIPE, SIG_IGN); // a closed connection is a figure, not the end of the run
-
-    BenchRun run(*options);
-    int status = 2;
-    QObject::connect(&run, &BenchRun::finished, &app, [&](bool ranAtAll) {
-        const QList<TargetCheck> checks = Targets::Evaluate(run.results());
-        const QString report = Report::Render(run.results(), checks, options->markdown);
-        std::printf("%s", report.toUtf8().constData());
-        std::fflush(stdout);
-        const bool allPassed = std::all_of(checks.cbegin(), checks.cend(),
-            [](const TargetCheck &check) { return check.pass.value_or(false); });
-        status = !ranAtAll ? 2 : allPassed ? 0 : 1;
-        QCoreApplication::quit();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Measures qx-server (next to this build) against the simulated device and compares it, in "
+        "the same run, with the device's pty itself and with socat as a raw TCP-to-serial bridge. "
+        "Prints the figures and the targets with PASS or FAIL; exit status 0 when every target of "
+        "every run is met."));
+    parser.addHelpOption();
+    parser.addOptions({
+        { QStringLiteral("markdown"), QStringLiteral("Print the tables in Markdown.") },
+        { QStringLiteral("runs"), QStringLiteral("Repeat the whole run <n> times (default 1)."),
+            QStringLiteral("n"), QStringLiteral("1") },
     });
-    run.start();
+    parser.process(app);
+    const bool markdown = parser.isSet(QStringLiteral("markdown"));
+    const int runs = parser.value(QStringLiteral("runs")).toInt();
+    if (runs < 1) {
+        std::fprintf(stderr, "qx-bench: --runs needs a whole number above 0\n");
+        return 2;
+    }
+    ::signal(SIGPIPE, SIG_IGN); // a closed connection is a failed step, not the end of the run
+
+    const QString machine = QStringLiteral("Machine: ") + DescribeMachine();
+    int run = 0;
+    bool allPassed = true;
+    std::function<void()> startRun = [&] {
+        auto *bench = new BenchRun(&app);
+        QObject::connect(bench, &BenchRun::finished, &app, [&, bench] {
+            ++run;
+            const QString title = runs > 1
+                ? QStringLiteral("Run %1 of %2. %3").arg(run).arg(runs).arg(machine)
+                : machine;
+            const Report report = RenderReport(bench->figures(), title, markdown);
+            std::printf("%s\n", qPrintable(report.text));
+            std::fflush(stdout);
+            allPassed = allPassed && report.passed;
+            bench->deleteLater();
+            if (run < runs)
+                startRun();
+            else
+                QCoreApplication::quit();
+        });
+        bench->start();
+    };
+    startRun();
     app.exec();
-    return status;
+    return allPassed ? 0 : 1;
 }

@@ -1,174 +1,209 @@
 #include "report.h"
 
-#include <algorithm>
-#include <functional>
+#include <QFile>
+#include <QList>
 
-namespace Report {
+#include <algorithm>
+#include <cmath>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 namespace {
 
-const QString Missing = QStringLiteral("–");
+constexpr double MaxAddedRoundTripRatio = 1.0; // the server's added time vs socat's
+constexpr double MinBurstRatio = 1.0; // the server's frames/s vs socat's
+constexpr double MinLineRateShare = 0.95; // of the direct path's commands/s at 57600 baud
+constexpr double MaxCpuPercent = 1.0; // of one core: idle, and while a command waits
 
-QString Whole(const std::optional<double> &value)
+const QString NotMeasured = QStringLiteral("not measured");
+
+using Table = QList<QStringList>; // the header first
+
+struct Row
 {
-    return value ? QString::number(*value, 'f', 0) : Missing;
+    Figure figure;
+    const char *name;
+    int decimals;
+};
+
+const Row Rows[] = {
+    { Figure::RoundTripMedianUs, "command round trip, median (µs)", 0 },
+    { Figure::RoundTripP99Us, "command round trip, p99 (µs)", 0 },
+    { Figure::AddedMedianUs, "added over the direct path, median (µs)", 0 },
+    { Figure::AddedP99Us, "added over the direct path, p99 (µs)", 0 },
+    { Figure::CommandsPerSecond, "commands/s, 1 client", 0 },
+    { Figure::CommandsPerSecond100, "commands/s, 100 clients × 100 commands", 0 },
+    { Figure::BurstFramesPerSecond, "10,000 broadcasts to 1 client (frames/s)", 0 },
+    { Figure::Burst100Ms, "10,000 broadcasts to 100 clients (ms)", 0 },
+    { Figure::LineRateCommandsPerSecond, "at 57600 baud: commands/s, 1 client", 0 },
+    { Figure::IdleCpuPercent, "idle CPU over 10 s (% of a core)", 2 },
+    { Figure::WaitCpuPercent, "CPU over 5 s while a command waits on a silent device (%)", 2 },
+    { Figure::ResidentMb200, "VmRSS with 100 command + 100 broadcast clients (MB)", 1 },
+};
+
+QString Show(const std::optional<double> &value, int decimals = 0)
+{
+    return value ? QString::number(*value, 'f', decimals) : QStringLiteral("–");
 }
 
-QString Median(const std::optional<LatencySummary> &summary)
+// A target row: name, measured, limit, and whether it is met.
+struct Target
 {
-    return summary ? QString::number(summary->median) : Missing;
-}
+    QStringList cells;
+    bool pass = false;
+};
 
-QString P99(const std::optional<LatencySummary> &summary)
+// `value` against `base` as a share: at least `least` or, for `atMost`, at most `least`.
+Target Share(const QString &name, Figure figure, Path path, Path base, double least,
+    const Figures &f, bool atMost = false)
 {
-    return summary ? QString::number(summary->p99) : Missing;
-}
-
-QString Burst(const std::optional<BurstFigure> &burst)
-{
-    if (!burst)
-        return Missing;
-    return burst->complete ? QString::number(burst->milliseconds)
-                           : QStringLiteral("incomplete (%1 lines)").arg(burst->lines);
-}
-
-QString Megabytes(const std::optional<qint64> &bytes)
-{
-    return bytes ? QStringLiteral("%1 MB").arg(double(*bytes) / 1e6, 0, 'f', 1) : Missing;
-}
-
-QString CpuPercent(const std::optional<double> &percent)
-{
-    return percent ? QStringLiteral("%1 %").arg(*percent, 0, 'f', 2) : Missing;
-}
-
-using PathCell = std::function<QString(const PathFigures &)>;
-
-QStringList PathRow(const QString &label, const BenchResults &results, const PathCell &cell)
-{
-    QStringList row { label };
-    for (const PathFigures *path : { &results.direct, &results.server, &results.socat })
-        row << (path->unavailable.isEmpty() ? cell(*path) : Missing);
-    return row;
-}
-
-QStringList ServerRow(const QString &label, const QString &value)
-{
-    return { label, Missing, value, Missing };
-}
-
-} // namespace
-
-Table Figures(const BenchResults &results)
-{
-    Table table;
-    table.header = { QStringLiteral("figure"), QStringLiteral("direct (pty)"),
-        QStringLiteral("qx-server"), QStringLiteral("socat") };
-    const ServerFigures &process = results.process;
-    table.rows = {
-        PathRow(QStringLiteral("command round trip, median (µs)"), results,
-            [](const PathFigures &p) { return Median(p.roundTripUs); }),
-        PathRow(QStringLiteral("command round trip, p99 (µs)"), results,
-            [](const PathFigures &p) { return P99(p.roundTripUs); }),
-        PathRow(QStringLiteral("commands/s, 1 client"), results,
-            [](const PathFigures &p) { return Whole(p.perSecond1); }),
-        PathRow(QStringLiteral("commands/s, 10 clients"), results,
-            [](const PathFigures &p) { return Whole(p.perSecond10); }),
-        PathRow(QStringLiteral("commands/s, 100 clients"), results,
-            [](const PathFigures &p) { return Whole(p.perSecond100); }),
-        PathRow(QStringLiteral("one broadcast's latency, median (µs)"), results,
-            [](const PathFigures &p) { return Median(p.broadcastUs); }),
-        PathRow(QStringLiteral("one broadcast's latency, p99 (µs)"), results,
-            [](const PathFigures &p) { return P99(p.broadcastUs); }),
-        PathRow(QStringLiteral("10,000 broadcasts to 1 client (ms)"), results,
-            [](const PathFigures &p) { return Burst(p.burst1); }),
-        PathRow(QStringLiteral("10,000 broadcasts to 100 clients (ms)"), results,
-            [](const PathFigures &p) { return Burst(p.burst100); }),
-        PathRow(QStringLiteral("at 57600 baud: commands/s, 1 client"), results,
-            [](const PathFigures &p) { return Whole(p.lineRatePerSecond1); }),
-        PathRow(QStringLiteral("at 57600 baud: commands/s, 10 clients"), results,
-            [](const PathFigures &p) { return Whole(p.lineRatePerSecond10); }),
-        ServerRow(QStringLiteral("idle CPU over 10 s"), CpuPercent(process.idleCpuPercent)),
-        ServerRow(QStringLiteral("VmRSS, no client"), Megabytes(process.idleResidentBytes)),
-        ServerRow(QStringLiteral("VmRSS, 100 command + 100 broadcast clients"),
-            Megabytes(process.residentBytes200)),
-        ServerRow(QStringLiteral("CPU over 5 s while commands wait for a silent device"),
-            CpuPercent(process.waitCpuPercent)),
+    const std::optional<double> value = f.at(figure, path);
+    const std::optional<double> of = f.at(figure, base);
+    const bool percent = figure == Figure::LineRateCommandsPerSecond;
+    const auto show = [percent](double share) {
+        return percent ? QStringLiteral("%1 %").arg(share * 100, 0, 'f', 1)
+                       : QStringLiteral("%1×").arg(share, 0, 'f', 2);
     };
-    return table;
+    QString measured = NotMeasured;
+    if (value && of)
+        measured = QStringLiteral("%1 vs %2").arg(Show(value), Show(of))
+            + (*of > 0 ? QStringLiteral(" = ") + show(*value / *of) : QString());
+    // A bridge that adds nothing leaves the server no room at all.
+    const bool pass = value && of
+        && (atMost ? *value <= least * std::max(*of, 0.0) : *of > 0 && *value >= least * *of);
+    return { { name, measured,
+                 (atMost ? QStringLiteral("≤ ") : QStringLiteral("≥ ")) + show(least) },
+        pass };
 }
 
-Table TargetTable(const QList<TargetCheck> &checks)
+Target Cpu(const QString &name, Figure figure, const Figures &f)
 {
-    Table table;
-    table.header = { QStringLiteral("target"), QStringLiteral("measured"), QStringLiteral("limit"),
-        QStringLiteral("result") };
-    for (const TargetCheck &check : checks) {
-        const QString verdict = !check.pass ? QStringLiteral("not measured")
-            : *check.pass                   ? QStringLiteral("PASS")
-                                            : QStringLiteral("FAIL");
-        table.rows.append({ check.name, check.measured, check.limit, verdict });
-    }
-    return table;
+    const std::optional<double> percent = f.at(figure, Path::Server);
+    return { { name, percent ? Show(percent, 2) + QStringLiteral(" % of a core") : NotMeasured,
+                 QStringLiteral("< %1 %").arg(MaxCpuPercent, 0, 'f', 2) },
+        // Judged as shown: a figure printed as the limit does not pass.
+        percent && std::round(*percent * 100) / 100 < MaxCpuPercent };
+}
+
+// Whether a server figure was measured, with a count that must be 0.
+Target NoneWrong(const QString &name, const QString &what, qint64 wrong, bool measured)
+{
+    return { { name, measured ? QStringLiteral("%1 %2").arg(wrong).arg(what) : NotMeasured,
+                 QStringLiteral("0 ") + what },
+        measured && wrong == 0 };
+}
+
+QList<Target> Targets(const Figures &f)
+{
+    const QStringList &ends = f.serverEnds;
+    const bool endsClean
+        = !ends.isEmpty() && ends.count(QStringLiteral("exit status 0")) == ends.size();
+    return {
+        Share(QStringLiteral("added median round trip (µs), server vs socat"),
+            Figure::AddedMedianUs, Path::Server, Path::Socat, MaxAddedRoundTripRatio, f, true),
+        Share(QStringLiteral("added p99 round trip (µs), server vs socat"), Figure::AddedP99Us,
+            Path::Server, Path::Socat, MaxAddedRoundTripRatio, f, true),
+        Share(QStringLiteral("10,000 broadcasts to 1 client (frames/s), server vs socat"),
+            Figure::BurstFramesPerSecond, Path::Server, Path::Socat, MinBurstRatio, f),
+        NoneWrong(QStringLiteral("100 clients × 100 commands: every answer to its own client"),
+            QStringLiteral("foreign"), f.foreignAnswers100,
+            f.at(Figure::CommandsPerSecond100, Path::Server).has_value()),
+        { { QStringLiteral("10,000 broadcasts to 100 clients, complete and in order"),
+              f.at(Figure::Burst100Ms, Path::Server) ? QStringLiteral("complete") : NotMeasured,
+              QStringLiteral("complete") },
+            f.at(Figure::Burst100Ms, Path::Server).has_value() },
+        Share(QStringLiteral("commands/s at 57600 baud, server vs direct"),
+            Figure::LineRateCommandsPerSecond, Path::Server, Path::Direct, MinLineRateShare, f),
+        Cpu(QStringLiteral("idle CPU over 10 s"), Figure::IdleCpuPercent, f),
+        Cpu(QStringLiteral("CPU while a command waits"), Figure::WaitCpuPercent, f),
+        NoneWrong(QStringLiteral("every answer its command's own echo"), QStringLiteral("wrong"),
+            f.wrongAnswers, true),
+        { { QStringLiteral("the server ends on SIGTERM"),
+              ends.isEmpty() ? NotMeasured : ends.join(QStringLiteral(", ")),
+              QStringLiteral("exit status 0") },
+            endsClean },
+    };
 }
 
 QString PlainText(const Table &table)
 {
-    QList<qsizetype> widths;
-    for (const QString &cell : table.header)
-        widths.append(cell.size());
-    for (const QStringList &row : table.rows) {
-        for (int i = 0; i < row.size() && i < widths.size(); ++i)
+    QList<qsizetype> widths(table.first().size(), 0);
+    for (const QStringList &row : table) {
+        for (qsizetype i = 0; i < row.size(); ++i)
             widths[i] = std::max(widths[i], row.at(i).size());
     }
-    const auto line = [&widths](const QStringList &cells) {
-        QStringList padded;
-        for (int i = 0; i < cells.size(); ++i)
-            padded << (i == 0 ? cells.at(i).leftJustified(widths.at(i))
-                              : cells.at(i).rightJustified(widths.at(i)));
-        return padded.join(QStringLiteral("  ")).trimmed() + QLatin1Char('\n');
-    };
-    QString text = line(table.header);
-    for (const QStringList &row : table.rows)
-        text += line(row);
-    return text;
-}
-
-QString Markdown(const Table &table)
-{
-    const auto line = [](const QStringList &cells) {
-        return QStringLiteral("| ") + cells.join(QStringLiteral(" | ")) + QStringLiteral(" |\n");
-    };
-    QStringList rule { QStringLiteral("---") };
-    for (int i = 1; i < table.header.size(); ++i)
-        rule << QStringLiteral("---:");
-    QString text = line(table.header) + line(rule);
-    for (const QStringList &row : table.rows)
-        text += line(row);
-    return text;
-}
-
-QString Render(const BenchResults &results, const QList<TargetCheck> &checks, bool markdown)
-{
-    const auto table = [markdown](const Table &t) { return markdown ? Markdown(t) : PlainText(t); };
-    QString text = QStringLiteral("Machine: %1\n\n").arg(results.machine);
-    text += table(Figures(results));
-    text += QStringLiteral(
-        "\n– : not applicable. socat takes one connection and the pty has one reader, so those "
-        "paths run one client; broadcasts to 100 clients and the server's own figures need "
-        "the server.\n");
-    for (const PathFigures *path : { &results.direct, &results.server, &results.socat }) {
-        if (!path->unavailable.isEmpty())
-            text += QStringLiteral("Not measured: %1\n").arg(path->unavailable);
-        for (const QString &error : path->errors)
-            text += QStringLiteral("Error: %1\n").arg(error);
+    QString text;
+    for (const QStringList &row : table) {
+        QString line = row.first().leftJustified(widths.first());
+        for (qsizetype i = 1; i < row.size(); ++i)
+            line += QStringLiteral("  ") + row.at(i).rightJustified(widths[i]);
+        text += line + QLatin1Char('\n');
     }
-    text += QLatin1Char('\n') + table(TargetTable(checks));
-    const bool allPassed = std::all_of(checks.cbegin(), checks.cend(),
-        [](const TargetCheck &c) { return c.pass.value_or(false); });
-    text += allPassed ? QStringLiteral("\nAll targets met.\n")
-                      : QStringLiteral("\nSome targets not met or not measured.\n");
     return text;
 }
 
-} // namespace Report
+QString Markdown(Table table)
+{
+    QStringList rule(table.first().size(), QStringLiteral("---:"));
+    rule.first() = QStringLiteral("---");
+    table.insert(1, rule);
+    QString text;
+    for (const QStringList &row : table)
+        text += QStringLiteral("| ") + row.join(QStringLiteral(" | ")) + QStringLiteral(" |\n");
+    return text;
+}
+
+} // namespace
+
+Report RenderReport(Figures figures, const QString &title, bool markdown)
+{
+    for (const Path path : { Path::Server, Path::Socat }) {
+        for (const auto &[added, of] :
+            { std::pair { Figure::AddedMedianUs, Figure::RoundTripMedianUs },
+                { Figure::AddedP99Us, Figure::RoundTripP99Us } }) {
+            if (figures.at(of, path) && figures.at(of, Path::Direct))
+                figures.at(added, path) = *figures.at(of, path) - *figures.at(of, Path::Direct);
+        }
+    }
+    Table table { { QStringLiteral("figure"), QStringLiteral("direct (pty)"),
+        QStringLiteral("qx-server"), QStringLiteral("socat") } };
+    for (const Row &row : Rows) {
+        table.append({ QString::fromUtf8(row.name) });
+        for (const Path path : { Path::Direct, Path::Server, Path::Socat })
+            table.last().append(Show(figures.at(row.figure, path), row.decimals));
+    }
+    Table targets { { QStringLiteral("target"), QStringLiteral("measured"), QStringLiteral("limit"),
+        QStringLiteral("result") } };
+    bool passed = figures.errors.isEmpty();
+    for (const Target &target : Targets(figures)) {
+        targets.append(target.cells
+            + QStringList { target.pass ? QStringLiteral("PASS") : QStringLiteral("FAIL") });
+        passed = passed && target.pass;
+    }
+    const auto render
+        = [markdown](const Table &t) { return markdown ? Markdown(t) : PlainText(t); };
+    QString text = title + QStringLiteral("\n\n") + render(table);
+    for (const QString &error : figures.errors)
+        text += QStringLiteral("Error: ") + error + QLatin1Char('\n');
+    text += QLatin1Char('\n') + render(targets)
+        + (passed ? QStringLiteral("\nAll targets met.\n")
+                  : QStringLiteral("\nNot all targets met.\n"));
+    return { text, passed };
+}
+
+QString DescribeMachine()
+{
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    const QByteArray text = cpuinfo.open(QIODevice::ReadOnly) ? cpuinfo.readAll() : QByteArray();
+    const qsizetype model = text.indexOf("model name");
+    const qsizetype from = text.indexOf(':', model) + 1;
+    utsname system {};
+    ::uname(&system);
+    return QStringLiteral("%1 cores (nproc), %2, %3 %4, Qt %5")
+        .arg(::sysconf(_SC_NPROCESSORS_ONLN))
+        .arg(model < 0
+                ? QStringLiteral("unknown CPU")
+                : QString::fromUtf8(text.mid(from, text.indexOf('\n', from) - from).trimmed()),
+            QString::fromUtf8(system.sysname), QString::fromUtf8(system.release),
+            QString::fromLatin1(qVersion()));
+}

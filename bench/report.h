@@ -1,29 +1,19 @@
 #pragma once
 
-#include "bench_results.h"
-#include "targets.h"
+#include "figures.h"
 
-#include <QList>
 #include <QString>
-#include <QStringList>
 
-// The benchmark's printed result: the figures side by side per path, then the targets with
-// PASS or FAIL, as aligned plain text or as Markdown tables.
-struct Table
+// The printed result of one run: the figures side by side for the three paths, then every target
+// as a comparison within the run, with PASS or FAIL; as aligned text or as Markdown tables (the
+// README's).
+struct Report
 {
-    QStringList header;
-    QList<QStringList> rows;
+    QString text;
+    bool passed = false; // every target met and no step failed
 };
 
-namespace Report {
+Report RenderReport(Figures figures, const QString &title, bool markdown);
 
-Table Figures(const BenchResults &results);
-Table TargetTable(const QList<TargetCheck> &checks);
-
-QString PlainText(const Table &table);
-QString Markdown(const Table &table);
-
-// The whole report: machine, figures, notes, targets, and the verdict.
-QString Render(const BenchResults &results, const QList<TargetCheck> &checks, bool markdown);
-
-} // namespace Report
+// One line about this machine: cores, CPU model, kernel, Qt.
+QString DescribeMachine();

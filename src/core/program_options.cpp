@@ -2,7 +2,8 @@
 
 #include <QCommandLineParser>
 
-QString HelpText(const QCommandLineParser &parser, const QString &usage, const QString &exitStatuses)
+QString HelpText(
+    const QCommandLineParser &parser, const QString &usage, const QString &exitStatuses)
 {
     const QString generic = parser.helpText();
     return usage + generic.mid(generic.indexOf(QLatin1Char('\n')) + 1) + exitStatuses;

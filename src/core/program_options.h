@@ -15,8 +15,8 @@ template <typename Options> struct ParsedCommandLine
     QString output; // for standard output (help, version) or standard error (errors)
 
     // Leave with status 2: the error, the usage lines (if any) and where to read more.
-    static ParsedCommandLine usageError(const QString &program, const QString &error,
-        const QString &usage = QString());
+    static ParsedCommandLine usageError(
+        const QString &program, const QString &error, const QString &usage = QString());
     // Leave with status 0 and this text.
     static ParsedCommandLine leave(const QString &text);
 };
@@ -26,7 +26,8 @@ constexpr int UsageErrorStatus = 2;
 // The parser's help with the program's own usage lines in place of its generic
 // first line (which names the program only once the application object exists,
 // and knows one form only), and the exit statuses after it.
-QString HelpText(const QCommandLineParser &parser, const QString &usage, const QString &exitStatuses);
+QString HelpText(
+    const QCommandLineParser &parser, const QString &usage, const QString &exitStatuses);
 
 // "qx-server 1.0.0" and a line end.
 QString VersionText(const QString &program);

@@ -23,19 +23,43 @@ constexpr char BroadcastFrameByte = '\xFD';
 constexpr int FirstPortNumber = 1; // serial port numbers the search knows
 constexpr int LastPortNumber = 30;
 
-inline QByteArray AnswerFramePrefix() { return QByteArray("\xFF\xFE", 2); }
-inline QByteArray BroadcastFramePrefix() { return QByteArray("\xFF\xFD", 2); }
+inline QByteArray AnswerFramePrefix()
+{
+    return QByteArray("\xFF\xFE", 2);
+}
+inline QByteArray BroadcastFramePrefix()
+{
+    return QByteArray("\xFF\xFD", 2);
+}
 // The probe that finds the device, and the one answer that counts.
-inline QByteArray ProbeRequest() { return QByteArray("\xF2\x02\x03\xF3", 4); }
-inline QByteArray ProbeAnswer() { return QByteArray("\x61\x82\xE3", 3); }
+inline QByteArray ProbeRequest()
+{
+    return QByteArray("\xF2\x02\x03\xF3", 4);
+}
+inline QByteArray ProbeAnswer()
+{
+    return QByteArray("\x61\x82\xE3", 3);
+}
 
 // Messages with a meaning of their own.
-inline QByteArray TimeoutAnswer() { return QByteArray("\x01\x01\x00", 3); } // no answer came
-inline QByteArray ProgModeNotice() { return QByteArray("\x61\x02\x63", 3); } // to every listener
-inline QByteArray LeaveProgModeCommand() { return QByteArray("\x21\x81\xA0", 3); }
+inline QByteArray TimeoutAnswer()
+{
+    return QByteArray("\x01\x01\x00", 3);
+} // no answer came
+inline QByteArray ProgModeNotice()
+{
+    return QByteArray("\x61\x02\x63", 3);
+} // to every listener
+inline QByteArray LeaveProgModeCommand()
+{
+    return QByteArray("\x21\x81\xA0", 3);
+}
 
 // Text lines of the command service.
-inline QByteArray ErrorAnswerLine() { return QByteArrayLiteral("6180E1\r\n"); } // malformed line
+inline QByteArray ErrorAnswerLine()
+{
+    return QByteArrayLiteral("6180E1\r\n");
+} // malformed line
 inline QByteArray RefusalText() // no free slot, or programming mode; no line end
 {
     return QByteArrayLiteral("Sorry, I could not accept your connection request");

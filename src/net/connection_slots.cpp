@@ -73,10 +73,11 @@ void ConnectionSlots::close(int slot, CloseReason reason)
     const Connection connection = std::exchange(m_connections[slot], Connection());
     if (!connection.socket)
         return;
-    qCInfo(lcConnections).noquote() << QStringLiteral("%1 slot %2: %3 closed (%4)")
-                                           .arg(m_service)
-                                           .arg(slot)
-                                           .arg(connection.peer.toString(), CloseReasonText(reason));
+    qCInfo(lcConnections).noquote()
+        << QStringLiteral("%1 slot %2: %3 closed (%4)")
+               .arg(m_service)
+               .arg(slot)
+               .arg(connection.peer.toString(), CloseReasonText(reason));
     // A slow reader's output is dropped; anything else may still leave.
     release(connection.socket, reason == CloseReason::SlowReader);
 }

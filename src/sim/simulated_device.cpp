@@ -7,7 +7,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +19,7 @@ namespace {
 
 constexpr char RequestPrefix[] = "\xFF\xFE";
 constexpr char BroadcastPrefix[] = "\xFF\xFD";
-constexpr int BitsPerByte = 10; // 8N1: start bit, 8 data bits, stop bit
-constexpr qint64 MicrosecondsPerSecond = 1000 * 1000;
-// A paced line wakes at least this often while bytes are due, so that long
-// writes flow steadily rather than in one late burst.
-constexpr qint64 PaceStepUs = 10 * 1000;
+constexpr qsizetype PrefixBytes = 2;
 constexpr int ReadChunkBytes = 4096;
 
 // Cuts the first whole request frame out of `input` and returns its message.
@@ -68,13 +63,7 @@ bool makeRaw(int fd)
 
 SimulatedDevice::SimulatedDevice(QObject *parent)
     : QObject(parent)
-    , m_paceTimer(new QTimer(this))
-{
-    m_paceTimer->setSingleShot(true);
-    m_paceTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_paceTimer, &QTimer::timeout, this, &SimulatedDevice::releasePaced);
-    m_lineClock.start();
-}
+{ }
 
 SimulatedDevice::~SimulatedDevice()
 {
@@ -90,19 +79,6 @@ QByteArray SimulatedDevice::probeRequest()
 QByteArray SimulatedDevice::probeAnswer()
 {
     return QByteArray::fromHex("6182E3");
-}
-
-void SimulatedDevice::setLineRate(int baud)
-{
-    m_lineRate = std::max(baud, 0);
-    if (m_lineRate == 0) {
-        // Whatever still waits for the line goes out now.
-        for (const PacedChunk &chunk : m_paced)
-            m_output += chunk.bytes.mid(chunk.released);
-        m_paced.clear();
-        m_paceTimer->stop();
-        flushOutput();
-    }
 }
 
 bool SimulatedDevice::fail(const QString &what)
@@ -174,10 +150,6 @@ void SimulatedDevice::unplug()
     removeLink();
     m_input.clear();
     m_output.clear();
-    m_paced.clear();
-    m_paceTimer->stop();
-    m_lineFreeUs = 0;
-    m_inputFreeUs = 0;
 }
 
 bool SimulatedDevice::updateLink()
@@ -226,43 +198,37 @@ void SimulatedDevice::readMaster()
     }
     m_input.append(buffer, int(count));
     m_bytesReceived += count;
-    const qint64 readUs = nowUs();
     // A handler may unplug the device, which empties m_input and ends the loop.
-    while (const std::optional<QByteArray> message = takeRequest(m_input)) {
-        qint64 arrivedUs = 0;
-        if (m_lineRate > 0) {
-            // On a real line the request would only now have finished arriving.
-            arrivedUs = std::max(readUs, m_inputFreeUs) + lineTimeUs(message->size() + 2);
-            m_inputFreeUs = arrivedUs;
-        }
-        handleRequest(*message, arrivedUs);
-    }
+    while (const std::optional<QByteArray> message = takeRequest(m_input))
+        handleRequest(*message);
 }
 
-void SimulatedDevice::handleRequest(const QByteArray &message, qint64 arrivedUs)
+void SimulatedDevice::handleRequest(const QByteArray &message)
 {
     m_requests.append(message);
+    if (m_requests.size() > RequestsKept)
+        m_requests.removeFirst();
     Q_EMIT requestReceived(message);
     if (m_silent || !isPlugged())
         return;
     const QByteArray answer = message == probeRequest() ? probeAnswer() : message;
-    const qint64 notBeforeUs = arrivedUs + qint64(m_answerDelayMs) * 1000;
+    const qsizetype requestBytes = PrefixBytes + message.size();
     if (m_answerDelayMs <= 0) {
-        sendAnswer(answer, notBeforeUs);
+        sendAnswer(answer, requestBytes);
         return;
     }
     const quint64 plugs = m_plugs;
-    QTimer::singleShot(m_answerDelayMs, this, [this, answer, notBeforeUs, plugs] {
+    QTimer::singleShot(m_answerDelayMs, this, [this, answer, requestBytes, plugs] {
         if (plugs == m_plugs)
-            sendAnswer(answer, notBeforeUs);
+            sendAnswer(answer, requestBytes);
     });
 }
 
-void SimulatedDevice::sendAnswer(const QByteArray &message, qint64 notBeforeUs)
+void SimulatedDevice::sendAnswer(const QByteArray &message, qsizetype requestBytes)
 {
     if (!isPlugged())
         return;
-    writeAll(RequestPrefix + message, notBeforeUs);
+    writeAll(RequestPrefix + message, requestBytes);
     Q_EMIT answerSent(message);
 }
 
@@ -276,61 +242,22 @@ void SimulatedDevice::sendRaw(const QByteArray &bytes)
     writeAll(bytes);
 }
 
-qint64 SimulatedDevice::pendingBytes() const
+void SimulatedDevice::writeAll(const QByteArray &bytes, qsizetype requestBytes)
 {
-    qint64 pending = m_output.size();
-    for (const PacedChunk &chunk : m_paced)
-        pending += chunk.bytes.size() - chunk.released;
-    return pending;
-}
-
-qint64 SimulatedDevice::lineTimeUs(qint64 bytes) const
-{
-    const qint64 bits = bytes * BitsPerByte * MicrosecondsPerSecond;
-    return (bits + m_lineRate - 1) / m_lineRate;
-}
-
-void SimulatedDevice::writeAll(const QByteArray &bytes, qint64 notBeforeUs)
-{
-    if (!isPlugged() || bytes.isEmpty() || pendingBytes() + bytes.size() > MaxPendingBytes)
+    if (!isPlugged() || bytes.isEmpty())
         return;
-    if (m_lineRate <= 0) {
-        m_output += bytes;
-        flushOutput();
-        return;
-    }
-    // One line: each write starts when the line is free, and not before its time.
-    const qint64 startUs = std::max({ nowUs(), notBeforeUs, m_lineFreeUs });
-    m_paced.push_back({ bytes, startUs, 0 });
-    m_lineFreeUs = startUs + lineTimeUs(bytes.size());
-    releasePaced();
+    if (m_outputHook)
+        m_outputHook(bytes, requestBytes);
+    else
+        writeLine(bytes);
 }
 
-void SimulatedDevice::releasePaced()
+void SimulatedDevice::writeLine(const QByteArray &bytes)
 {
-    const qint64 now = nowUs();
-    while (!m_paced.empty()) {
-        PacedChunk &chunk = m_paced.front();
-        // A byte is due once its last bit would have left the line.
-        const qint64 onLineUs = std::max<qint64>(now - chunk.startUs, 0);
-        const qint64 due = std::min<qint64>(
-            chunk.bytes.size(), onLineUs * m_lineRate / (BitsPerByte * MicrosecondsPerSecond));
-        if (due > chunk.released) {
-            m_output += chunk.bytes.mid(chunk.released, int(due) - chunk.released);
-            chunk.released = int(due);
-        }
-        if (chunk.released < chunk.bytes.size())
-            break;
-        m_paced.pop_front();
-    }
+    if (!isPlugged() || pendingBytes() + bytes.size() > MaxPendingBytes)
+        return;
+    m_output += bytes;
     flushOutput();
-    if (m_paced.empty())
-        return;
-    const PacedChunk &next = m_paced.front();
-    const qint64 doneUs = next.startUs + lineTimeUs(next.bytes.size());
-    const qint64 waitUs = std::min(doneUs - now, PaceStepUs);
-    // Round up: a byte never reaches the reader before its time.
-    m_paceTimer->start(int(std::max<qint64>((waitUs + 999) / 1000, 1)));
 }
 
 void SimulatedDevice::flushOutput()

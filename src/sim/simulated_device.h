@@ -1,15 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 
-#include <deque>
+#include <functional>
 
 class QSocketNotifier;
-class QTimer;
 
 // A simulated QX-USB device on a pseudo-terminal. The server opens the pty's
 // slave side like a real serial port; the device answers the probe F2 02 03 F3
@@ -39,11 +37,16 @@ public:
     // Delay before an answer is written, in milliseconds.
     void setAnswerDelay(int milliseconds) { m_answerDelayMs = milliseconds; }
     int answerDelay() const { return m_answerDelayMs; }
-    // Paces every write as a real 8N1 line of `baud` would deliver it (10 bits
-    // a byte), and lets each answer wait first for its request's own time on
-    // the line. 0, the default, writes everything at once.
-    void setLineRate(int baud);
-    int lineRate() const { return m_lineRate; }
+    // Where the device's outgoing bytes go: by default straight onto the pty.
+    // A program may put a line of its own in between (qx-sim paces the bytes
+    // at a baud rate) and hand them on with writeLine() when they are due.
+    // `requestBytes` is the size of the request frame that an answer answers
+    // (0 for broadcasts and raw bytes): on a real line the answer cannot start
+    // before that request has arrived.
+    using OutputHook = std::function<void(const QByteArray &bytes, qsizetype requestBytes)>;
+    void setOutputHook(OutputHook hook) { m_outputHook = std::move(hook); }
+    // Writes onto the pty now; nothing while unplugged.
+    void writeLine(const QByteArray &bytes);
 
     // Creates a new pty (and points the link at it); false with errorString()
     // on failure. Plugging a plugged device does nothing and returns true.
@@ -62,11 +65,12 @@ public:
     void sendBroadcast(const QByteArray &message);
     // Writes the bytes as they stand (garbage, partial frames).
     void sendRaw(const QByteArray &bytes);
-    // Bytes handed to the device but not yet taken by the pty (waiting for
-    // their time on a paced line, or for a reader of the slave).
-    qint64 pendingBytes() const;
+    // Bytes written but not yet taken by the pty (waiting for a reader of the
+    // slave).
+    qint64 pendingBytes() const { return m_output.size(); }
 
-    // Every request message received so far (without FF FE), oldest first.
+    // The last RequestsKept request messages received (without FF FE), oldest
+    // first: a device that runs for long must not keep every one.
     const QList<QByteArray> &requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
     // Bytes read from the server so far, garbage included.
@@ -79,6 +83,7 @@ public:
     // Output the device keeps for a slave nobody reads; more is dropped, as a
     // real line drops what no one listens to.
     static constexpr qint64 MaxPendingBytes = 1024 * 1024;
+    static constexpr qsizetype RequestsKept = 1000;
 
 Q_SIGNALS:
     // A complete request frame arrived (its message, without FF FE).
@@ -87,31 +92,19 @@ Q_SIGNALS:
     void answerSent(const QByteArray &message);
 
 private:
-    // Bytes on a paced line: the first of them starts on the line at startUs.
-    struct PacedChunk
-    {
-        QByteArray bytes;
-        qint64 startUs = 0;
-        int released = 0; // bytes already handed to the pty
-    };
-
     bool fail(const QString &what);
     void readMaster();
-    void handleRequest(const QByteArray &message, qint64 arrivedUs);
-    void sendAnswer(const QByteArray &message, qint64 notBeforeUs);
-    void writeAll(const QByteArray &bytes, qint64 notBeforeUs = 0);
-    void releasePaced();
+    void handleRequest(const QByteArray &message);
+    void sendAnswer(const QByteArray &message, qsizetype requestBytes);
+    void writeAll(const QByteArray &bytes, qsizetype requestBytes = 0);
     void flushOutput();
     bool updateLink();
     void removeLink();
-    qint64 nowUs() const { return m_lineClock.nsecsElapsed() / 1000; }
-    qint64 lineTimeUs(qint64 bytes) const;
 
     int m_masterFd = -1;
     int m_slaveFd = -1; // held open so the master never sees a hang-up between the server's opens
     QSocketNotifier *m_notifier = nullptr; // the master has bytes from the server
     QSocketNotifier *m_writeNotifier = nullptr; // the master takes bytes again after EAGAIN
-    QTimer *m_paceTimer = nullptr; // releases paced bytes when they are due
     QString m_slavePath;
     QString m_linkPath;
     QString m_error;
@@ -121,11 +114,7 @@ private:
     bool m_silent = false;
     bool m_linkMade = false; // the link at m_linkPath is ours to remove
     int m_answerDelayMs = 0;
-    int m_lineRate = 0; // baud; 0: no pacing
     quint64 m_plugs = 0; // counts plug(); a delayed answer from an earlier plug is dropped
     QByteArray m_output; // bytes due on the line that the pty has not taken yet
-    std::deque<PacedChunk> m_paced; // bytes waiting for their time on the line
-    QElapsedTimer m_lineClock; // time base of the paced line
-    qint64 m_lineFreeUs = 0; // when the output line finishes its last queued byte
-    qint64 m_inputFreeUs = 0; // when the last request finished arriving
+    OutputHook m_outputHook; // empty: bytes go onto the pty at once
 };

@@ -65,10 +65,11 @@ QString simulatorProgram()
 class Program
 {
 public:
-    Program()
+    explicit Program(const QStringList &options = {})
         : m_link(m_dir.filePath(QStringLiteral("qx-usb")))
     {
-        m_process.start(simulatorProgram(), { QStringLiteral("--link"), m_link });
+        m_process.start(
+            simulatorProgram(), QStringList { QStringLiteral("--link"), m_link } + options);
     }
     ~Program()
     {
@@ -116,10 +117,11 @@ private Q_SLOTS:
     void unplugIsAHangUpForThePort();
     void replugMovesTheLink();
     void refusesToReplaceAFileWithTheLink();
-    void pacedLineIsNoFasterThanItsRate_data();
-    void pacedLineIsNoFasterThanItsRate();
     void outputForNoReaderStaysBounded();
+    void requestLogKeepsTheLatest();
     void programRunsItsCommands();
+    void programPacesItsLine_data();
+    void programPacesItsLine();
     void programRejectsBadCommands_data();
     void programRejectsBadCommands();
     void programEndsCleanly_data();
@@ -344,40 +346,6 @@ void TestSimulator::refusesToReplaceAFileWithTheLink()
     QCOMPARE(file.readAll(), QByteArray("keep me"));
 }
 
-void TestSimulator::pacedLineIsNoFasterThanItsRate_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("raw");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::addColumn<int>("lineBytes"); // bytes on either line before the last arrives
-
-    const QByteArray block(1000, '\x55');
-    QTest::newRow("1000 raw bytes take their line time") << QByteArray() << block << block << 1000;
-    QTest::newRow("answer waits for the request's and its own line time")
-        << hex("FFFEF20203F3") << QByteArray() << hex("FFFE6182E3") << 6 + 5;
-}
-
-void TestSimulator::pacedLineIsNoFasterThanItsRate()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, raw);
-    QFETCH(QByteArray, expected);
-    QFETCH(int, lineBytes);
-    static constexpr int Baud = 9600;
-
-    SimulatedDevice device;
-    device.setLineRate(Baud);
-    QVERIFY(device.plug());
-    Line line(device.devicePath());
-    line.restartClock();
-    line.write(request);
-    device.sendRaw(raw);
-    QTRY_COMPARE_WITH_TIMEOUT(line.received(), expected, 10000);
-    const qint64 minimumUs = qint64(lineBytes) * 10 * 1000000 / Baud;
-    QVERIFY2(line.lastArrivalUs() >= minimumUs,
-        qPrintable(QStringLiteral("%1 us < %2 us").arg(line.lastArrivalUs()).arg(minimumUs)));
-}
-
 void TestSimulator::outputForNoReaderStaysBounded()
 {
     SimulatedDevice device;
@@ -387,6 +355,25 @@ void TestSimulator::outputForNoReaderStaysBounded()
         device.sendRaw(block);
     QVERIFY(device.pendingBytes() > 0);
     QVERIFY(device.pendingBytes() <= SimulatedDevice::MaxPendingBytes);
+}
+
+void TestSimulator::requestLogKeepsTheLatest()
+{
+    // Requests 01 nn check, nn counting in seven bits.
+    const auto request = [](int i) {
+        const char data = char(i % 0x80);
+        return QByteArray("\x01", 1) + data + char(0x01 ^ data);
+    };
+    SimulatedDevice device;
+    QVERIFY(device.plug());
+    Line line(device.devicePath());
+    const int sent = SimulatedDevice::RequestsKept + 5;
+    for (int i = 0; i < sent; ++i)
+        line.write(hex("FFFE") + request(i));
+    QTRY_COMPARE(device.bytesReceived(), qint64(sent) * 5);
+    QCOMPARE(device.requests().size(), SimulatedDevice::RequestsKept);
+    QCOMPARE(device.requests().constFirst(), request(sent - SimulatedDevice::RequestsKept));
+    QCOMPARE(device.requests().constLast(), request(sent - 1));
 }
 
 void TestSimulator::programRunsItsCommands()
@@ -421,6 +408,43 @@ void TestSimulator::programRunsItsCommands()
     again.write(hex("FFFE010504"));
     QTRY_COMPARE(again.received(), hex("FFFE010504"));
     QVERIFY(program.process().readAllStandardError().isEmpty());
+}
+
+void TestSimulator::programPacesItsLine_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("lineBytes"); // bytes on either line before the last arrives
+
+    const QByteArray block(1000, '\x55');
+    QTest::newRow("1000 raw bytes take their line time") << QByteArray() << block << block << 1000;
+    QTest::newRow("answer waits for the request's and its own line time")
+        << hex("FFFEF20203F3") << QByteArray() << hex("FFFE6182E3") << 6 + 5;
+}
+
+void TestSimulator::programPacesItsLine()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, lineBytes);
+    static constexpr int Baud = 9600;
+
+    if (!haveProgram())
+        QSKIP("qx-sim is not built beside the tests");
+    Program program({ QStringLiteral("--baud"), QString::number(Baud) });
+    QVERIFY(!program.nextPty().isEmpty());
+    Line line(program.link());
+    QVERIFY(line.isOpen());
+    line.restartClock();
+    line.write(request);
+    if (!raw.isEmpty())
+        program.command("raw " + raw.toHex());
+    QTRY_COMPARE_WITH_TIMEOUT(line.received(), expected, 10000);
+    const qint64 minimumUs = qint64(lineBytes) * 10 * 1000000 / Baud;
+    QVERIFY2(line.lastArrivalUs() >= minimumUs,
+        qPrintable(QStringLiteral("%1 us < %2 us").arg(line.lastArrivalUs()).arg(minimumUs)));
 }
 
 void TestSimulator::programRejectsBadCommands_data()

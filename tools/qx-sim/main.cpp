@@ -2,7 +2,9 @@
 // on standard input. It prints the path a server should open, one line
 // "pty: PATH" at the start and after every re-plug.
 
+#include "core/program_options.h"
 #include "core/unix_signals.h"
+#include "paced_line.h"
 #include "sim/simulated_device.h"
 
 #include <QCommandLineParser>
@@ -21,7 +23,6 @@ namespace {
 
 constexpr int StdinFd = 0;
 constexpr int MaxLineBytes = 64 * 1024;
-constexpr int ExitUsage = 2; // a bad command line
 
 const char Description[] = R"(A simulated QX-USB interface on a pseudo-terminal.
 
@@ -48,35 +49,29 @@ struct SimOptions
     int baud = 0;
 };
 
-int fail(const QString &message, int status = ExitUsage)
+// One line on standard error; the simulator goes on.
+void Complain(const QString &message)
 {
     std::fprintf(stderr, "qx-sim: %s\n", qPrintable(message));
-    return status;
 }
 
-// Reads a non-negative whole number option; false after an error line.
-bool readCount(const QCommandLineParser &parser, const QString &name, int &value)
+// A non-negative whole number option; an error text when it is not one.
+QString ReadCount(const QCommandLineParser &parser, const QString &name, int &value)
 {
     if (!parser.isSet(name))
-        return true;
+        return QString();
     bool ok = false;
     value = parser.value(name).toInt(&ok);
     if (ok && value >= 0)
-        return true;
-    fail(QStringLiteral("--%1 needs a whole number of 0 or more").arg(name));
-    return false;
+        return QString();
+    return QStringLiteral("--%1 needs a whole number of 0 or more").arg(name);
 }
 
-// The options, or the exit status when the program ends at once: 0 after the
-// help or the version, 2 after an error line (a bad command line).
-struct ParsedSimOptions
-{
-    SimOptions options;
-    std::optional<int> exitStatus;
-};
+using ParsedSimOptions = ParsedCommandLine<SimOptions>;
 
 ParsedSimOptions parseOptions(const QStringList &arguments)
 {
+    const QString program = QStringLiteral("qx-sim");
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(Description));
     const QCommandLineOption help = parser.addHelpOption();
@@ -91,30 +86,25 @@ ParsedSimOptions parseOptions(const QStringList &arguments)
             QStringLiteral("Deliver bytes no faster than an 8N1 line of <n> baud (0: at once)."),
             QStringLiteral("n") },
     });
-    ParsedSimOptions parsed;
-    if (!parser.parse(arguments)) {
-        parsed.exitStatus = fail(parser.errorText() + QStringLiteral(" (see --help)"));
-        return parsed;
-    }
-    if (parser.isSet(help) || parser.isSet(version)) {
-        std::fputs(qPrintable(parser.isSet(help)
-                           ? parser.helpText()
-                           : QStringLiteral("qx-sim %1\n").arg(QStringLiteral(QX_VERSION))),
-            stdout);
-        parsed.exitStatus = 0;
-        return parsed;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        parsed.exitStatus = fail(
+    if (!parser.parse(arguments))
+        return ParsedSimOptions::usageError(program, parser.errorText());
+    if (parser.isSet(help))
+        return ParsedSimOptions::leave(
+            HelpText(parser, QStringLiteral("Usage: %1 [options]\n").arg(program), QString()));
+    if (parser.isSet(version))
+        return ParsedSimOptions::leave(VersionText(program));
+    if (!parser.positionalArguments().isEmpty())
+        return ParsedSimOptions::usageError(program,
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-        return parsed;
-    }
+    ParsedSimOptions parsed;
     SimOptions &options = parsed.options;
     options.link = parser.value(QStringLiteral("link"));
     options.silent = parser.isSet(QStringLiteral("silent"));
-    if (!readCount(parser, QStringLiteral("delay"), options.delayMs)
-        || !readCount(parser, QStringLiteral("baud"), options.baud))
-        parsed.exitStatus = ExitUsage;
+    QString error = ReadCount(parser, QStringLiteral("delay"), options.delayMs);
+    if (error.isEmpty())
+        error = ReadCount(parser, QStringLiteral("baud"), options.baud);
+    if (!error.isEmpty())
+        return ParsedSimOptions::usageError(program, error);
     return parsed;
 }
 
@@ -156,7 +146,7 @@ public:
             run(line.trimmed());
         }
         if (m_line.size() > MaxLineBytes) {
-            fail(QStringLiteral("line too long, ignored"));
+            Complain(QStringLiteral("line too long, ignored"));
             m_line.clear();
         }
     }
@@ -186,19 +176,20 @@ private:
         else if (verb == "quit" && argument.isEmpty())
             QCoreApplication::quit();
         else
-            fail(QStringLiteral("unknown command '%1' (see --help)").arg(QString::fromUtf8(line)));
+            Complain(
+                QStringLiteral("unknown command '%1' (see --help)").arg(QString::fromUtf8(line)));
     }
 
     void send(const QByteArray &verb, const QByteArray &argument)
     {
         const std::optional<QByteArray> bytes = parseHex(argument);
         if (!bytes) {
-            fail(QStringLiteral("%1 needs hex bytes, e.g. '%1 F1 02 03 F0'")
-                     .arg(QString::fromUtf8(verb)));
+            Complain(QStringLiteral("%1 needs hex bytes, e.g. '%1 F1 02 03 F0'")
+                         .arg(QString::fromUtf8(verb)));
             return;
         }
         if (!m_device.isPlugged()) {
-            fail(QStringLiteral("unplugged: nothing sent (use 'plug')"));
+            Complain(QStringLiteral("unplugged: nothing sent (use 'plug')"));
             return;
         }
         if (verb == "broadcast")
@@ -212,7 +203,7 @@ private:
         if (argument == "on" || argument == "off")
             m_device.setSilent(argument == "on");
         else
-            fail(QStringLiteral("silent needs 'on' or 'off'"));
+            Complain(QStringLiteral("silent needs 'on' or 'off'"));
     }
 
     void plug()
@@ -222,7 +213,7 @@ private:
         if (m_device.plug())
             printPty(m_device);
         else
-            fail(m_device.errorString());
+            Complain(m_device.errorString());
     }
 
     SimulatedDevice &m_device;
@@ -252,8 +243,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("qx-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
     const ParsedSimOptions parsed = parseOptions(QCoreApplication::arguments());
-    if (parsed.exitStatus)
-        return *parsed.exitStatus;
+    if (parsed.exitNow) {
+        std::fputs(qPrintable(parsed.output), parsed.exitStatus == 0 ? stdout : stderr);
+        return parsed.exitStatus;
+    }
     const SimOptions &options = parsed.options;
     ::signal(SIGPIPE, SIG_IGN); // a closed standard output must not end the device
     // SIGINT and SIGTERM end the event loop, so that the device removes its
@@ -266,9 +259,12 @@ int main(int argc, char *argv[])
     device.setLinkPath(options.link);
     device.setSilent(options.silent);
     device.setAnswerDelay(options.delayMs);
-    device.setLineRate(options.baud);
-    if (!device.plug())
-        return fail(device.errorString(), 1);
+    if (options.baud > 0)
+        new PacedLine(device, options.baud, &device);
+    if (!device.plug()) {
+        Complain(device.errorString());
+        return 1;
+    }
     printPty(device);
 
     Console console(device);
