@@ -2,7 +2,6 @@
 
 #include "core/logging.h"
 #include "core/server_state.h"
-#include "core/status_looks.h"
 #include "link/serial_link.h"
 #include "server/server.h"
 
@@ -55,8 +54,7 @@ ServiceNotifier::ServiceNotifier(Presentation &console, QObject *parent)
 
 void ServiceNotifier::observe(Server &server)
 {
-    m_state = &server.state();
-    m_link = &server.serialLink();
+    m_server = &server;
 }
 
 std::chrono::milliseconds ServiceNotifier::watchdogPingInterval() const
@@ -67,10 +65,6 @@ std::chrono::milliseconds ServiceNotifier::watchdogPingInterval() const
 void ServiceNotifier::showStatus(const StatusLook &look)
 {
     m_console.showStatus(look);
-    // Headless, a stop is only the moment between a failed search and the next
-    // one: the server is searching.
-    m_status.phase = look.caption == RunningCaption() ? ServiceStatus::Phase::Running
-                                                      : ServiceStatus::Phase::Searching;
     report();
 }
 
@@ -102,12 +96,14 @@ void ServiceNotifier::report()
 {
     if (!m_active)
         return;
-    // Programming mode and the port change on the server's own ticks; the
-    // counts arrive on every housekeeping tick, so both are read then.
-    m_status.programmingMode = m_state && m_state->ProgMode;
-    m_status.devicePath = m_link && m_status.phase == ServiceStatus::Phase::Running
-        ? m_link->portPath()
-        : QString();
+    // The phase, programming mode and the port change on the server's own
+    // ticks; the counts arrive on every housekeeping tick, so all are read then.
+    // Headless, a stop is only the moment between a failed search and the next
+    // one: the server is searching.
+    const bool running = m_server && m_server->phase() == ServerPhase::Running;
+    m_status.phase = running ? ServiceStatus::Phase::Running : ServiceStatus::Phase::Searching;
+    m_status.programmingMode = m_server && m_server->state().ProgMode;
+    m_status.devicePath = running ? m_server->serialLink().portPath() : QString();
     // Counts arrive 40 times a second: the text is made only when a value
     // changed, and sent only when the text did (programming mode hides counts).
     if (m_readySent && m_status == m_lastStatus)

@@ -7,9 +7,7 @@
 #include <chrono>
 
 class QTimer;
-class SerialLink;
 class Server;
-struct ServerState;
 
 // What the headless server tells systemd about itself, as a value.
 struct ServiceStatus
@@ -75,8 +73,7 @@ private:
     void startWatchdog();
 
     Presentation &m_console;
-    const ServerState *m_state = nullptr;
-    const SerialLink *m_link = nullptr;
+    Server *m_server = nullptr; // observed once it is made
     QTimer *m_watchdog = nullptr; // null unless systemd watches the server
     bool m_active = false;
     bool m_readySent = false;

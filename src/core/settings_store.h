@@ -36,7 +36,6 @@ constexpr const char *SettingsKey = "SOFTWARE\\Tervan Divoreraro\\QX-SERVER\\Set
 constexpr int StoreSuccess = 0;
 constexpr int StoreNotFound = 2;
 constexpr int StoreAccessDenied = 5;
-constexpr int StoreUnexpectedError = 99;
 
 // The settings store of the machine: an INI file in which a key path
 // ("A\B\C") is the group "A/B/C". A string value is stored as its text; a

@@ -1,5 +1,6 @@
 #include "sim/simulated_device.h"
 
+#include "core/protocol.h"
 #include "core/receive_buffer.h"
 
 #include <QFile>
@@ -17,8 +18,6 @@
 
 namespace {
 
-constexpr char RequestPrefix[] = "\xFF\xFE";
-constexpr char BroadcastPrefix[] = "\xFF\xFD";
 constexpr qsizetype PrefixBytes = 2;
 constexpr int ReadChunkBytes = 4096;
 
@@ -27,9 +26,10 @@ constexpr int ReadChunkBytes = 4096;
 // it may be the first half of the next frame start.
 std::optional<QByteArray> takeRequest(QByteArray &input)
 {
-    const int start = input.indexOf(RequestPrefix);
+    const int start = input.indexOf(Protocol::AnswerFramePrefix());
     if (start < 0) {
-        input = input.endsWith('\xFF') ? QByteArray(1, '\xFF') : QByteArray();
+        const char startByte = Protocol::FrameStartByte;
+        input = input.endsWith(startByte) ? QByteArray(1, startByte) : QByteArray();
         return std::nullopt;
     }
     input.remove(0, start);
@@ -69,16 +69,6 @@ SimulatedDevice::~SimulatedDevice()
 {
     unplug();
     removeLink();
-}
-
-QByteArray SimulatedDevice::probeRequest()
-{
-    return QByteArray::fromHex("F20203F3");
-}
-
-QByteArray SimulatedDevice::probeAnswer()
-{
-    return QByteArray::fromHex("6182E3");
 }
 
 bool SimulatedDevice::fail(const QString &what)
@@ -211,7 +201,8 @@ void SimulatedDevice::handleRequest(const QByteArray &message)
     Q_EMIT requestReceived(message);
     if (m_silent || !isPlugged())
         return;
-    const QByteArray answer = message == probeRequest() ? probeAnswer() : message;
+    const QByteArray answer
+        = message == Protocol::ProbeRequest() ? Protocol::ProbeAnswer() : message;
     const qsizetype requestBytes = PrefixBytes + message.size();
     if (m_answerDelayMs <= 0) {
         sendAnswer(answer, requestBytes);
@@ -228,13 +219,13 @@ void SimulatedDevice::sendAnswer(const QByteArray &message, qsizetype requestByt
 {
     if (!isPlugged())
         return;
-    writeAll(RequestPrefix + message, requestBytes);
+    writeAll(Protocol::AnswerFramePrefix() + message, requestBytes);
     Q_EMIT answerSent(message);
 }
 
 void SimulatedDevice::sendBroadcast(const QByteArray &message)
 {
-    writeAll(BroadcastPrefix + message);
+    writeAll(Protocol::BroadcastFramePrefix() + message);
 }
 
 void SimulatedDevice::sendRaw(const QByteArray &bytes)

@@ -76,10 +76,6 @@ public:
     // Bytes read from the server so far, garbage included.
     qint64 bytesReceived() const { return m_bytesReceived; }
 
-    // The probe and its answer.
-    static QByteArray probeRequest();
-    static QByteArray probeAnswer();
-
     // Output the device keeps for a slave nobody reads; more is dropped, as a
     // real line drops what no one listens to.
     static constexpr qint64 MaxPendingBytes = 1024 * 1024;

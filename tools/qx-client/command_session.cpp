@@ -1,5 +1,8 @@
 #include "command_session.h"
 
+#include "core/hex_line.h"
+#include "core/protocol.h"
+
 #include "exit_status.h"
 #include "server_connection.h"
 
@@ -7,8 +10,9 @@
 
 namespace {
 
-const QByteArray ErrorAnswer = QByteArrayLiteral("6180E1");
-const QByteArray TimeoutAnswer = QByteArrayLiteral("010100");
+// The two answer lines that tell of a failure, without their line end.
+const QByteArray ErrorAnswer = Protocol::ErrorAnswerLine().chopped(2);
+const QByteArray TimeoutAnswer = HexText(Protocol::TimeoutAnswer());
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QByteArrayList>
 #include <QObject>
 
@@ -18,7 +20,8 @@ class CommandSession : public QObject
 
 public:
     // Longer than the server's own wait for the device in programming mode (60 s).
-    static constexpr std::chrono::seconds AnswerTimeout { 70 };
+    static constexpr std::chrono::milliseconds AnswerTimeout
+        = Protocol::ProgModeAnswerLimit + std::chrono::seconds(10);
 
     CommandSession(ServerConnection &connection, QByteArrayList commands,
         std::chrono::milliseconds answerTimeout, QObject *parent = nullptr);

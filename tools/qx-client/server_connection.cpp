@@ -1,5 +1,7 @@
 #include "server_connection.h"
 
+#include "core/protocol.h"
+
 #include "exit_status.h"
 
 #include <QTcpSocket>
@@ -132,5 +134,5 @@ void ServerConnection::failRefused()
     fail(ExitRefused,
         QStringLiteral("%1 refused the connection: \"%2\" (all its connections are in use, or a "
                        "client is programming the device)")
-            .arg(address(), QString::fromLatin1(ServerText::RefusalText)));
+            .arg(address(), QString::fromLatin1(Protocol::RefusalText())));
 }

@@ -1,7 +1,6 @@
 #include "server_text.h"
 
-const QByteArray ServerText::RefusalText
-    = QByteArrayLiteral("Sorry, I could not accept your connection request");
+#include "core/protocol.h"
 
 std::optional<QByteArray> ServerText::takeLine()
 {
@@ -15,8 +14,9 @@ std::optional<QByteArray> ServerText::takeLine()
 
 bool ServerText::holdsRefusal(bool connectionClosed) const
 {
-    if (m_pending.startsWith(RefusalText))
+    if (m_pending.startsWith(Protocol::RefusalText()))
         return true;
     // A close can cut the text short when the server resets the connection.
-    return connectionClosed && !m_pending.isEmpty() && RefusalText.startsWith(m_pending);
+    return connectionClosed && !m_pending.isEmpty()
+        && Protocol::RefusalText().startsWith(m_pending);
 }

@@ -13,7 +13,6 @@ public:
     // Longer than any line of either service by far; more text without a
     // line end means the peer is no qx-server.
     static constexpr qsizetype MaxPendingBytes = 4096;
-    static const QByteArray RefusalText;
 
     void append(const QByteArray &bytes) { m_pending += bytes; }
     // The next complete line without its CR LF, or nothing while it is incomplete.

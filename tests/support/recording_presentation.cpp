@@ -1,1 +1,0 @@
-#include "recording_presentation.h"
