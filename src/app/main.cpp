@@ -58,6 +58,56 @@ int FailToStart(QCoreApplication &app, bool headless, const QString &text)
     return app.exec();
 }
 
+// Headless when asked, and when there is no display to show a window on.
+bool RunsHeadless(const Options &options)
+{
+    if (options.headless)
+        return true;
+    if (DisplayAvailable())
+        return false;
+    std::fputs("qx-server: no display available, running headless\n", stderr);
+    return true;
+}
+
+std::unique_ptr<QCoreApplication> MakeApplication(bool headless, int &argc, char *argv[])
+{
+    std::unique_ptr<QCoreApplication> app = headless
+        ? std::make_unique<QCoreApplication>(argc, argv)
+        : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qx-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
+    return app;
+}
+
+// Why the program cannot run with these settings (empty: it can); warnings are logged.
+QString CheckSettings(const QString &settingsPath)
+{
+    const SettingsAccess access = CheckSettingsAccess(settingsPath);
+    for (const QString &warning : access.warnings)
+        qCWarning(lcServer).noquote() << warning;
+    return access.error;
+}
+
+// False when another instance runs with the same settings (this one then ends,
+// in silence but for one line headless).
+bool HoldInstance(SingleInstance &instance, bool headless, const QString &settingsPath)
+{
+    switch (instance.tryLock()) {
+    case SingleInstance::Outcome::Locked:
+        break;
+    case SingleInstance::Outcome::HeldByAnother:
+        if (headless)
+            std::fprintf(stderr, "qx-server: already running with the settings %s\n",
+                qPrintable(settingsPath));
+        return false;
+    case SingleInstance::Outcome::Failed:
+        qCWarning(lcServer).noquote()
+            << instance.error() + QStringLiteral("; a second instance is not kept out");
+        break;
+    }
+    return true;
+}
+
 QString SettingsPathOf(const Options &options)
 {
     return options.settingsFile.isEmpty() ? SettingsStore::defaultPath()
@@ -108,41 +158,18 @@ int main(int argc, char *argv[])
         return parsed.exitStatus;
     }
     const Options &options = parsed.options;
-    bool headless = options.headless;
-    if (!headless && !DisplayAvailable()) {
-        std::fputs("qx-server: no display available, running headless\n", stderr);
-        headless = true;
-    }
-    std::unique_ptr<QCoreApplication> app = headless
-        ? std::make_unique<QCoreApplication>(argc, argv)
-        : std::make_unique<QApplication>(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("qx-server"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
+    const bool headless = RunsHeadless(options);
+    const std::unique_ptr<QCoreApplication> app = MakeApplication(headless, argc, argv);
     SetUpLogging(options.verbose);
 
     const QString settingsPath = SettingsPathOf(options);
-    const SettingsAccess access = CheckSettingsAccess(settingsPath);
-    if (!access.error.isEmpty())
-        return FailToStart(*app, headless, access.error);
-    for (const QString &warning : access.warnings)
-        qCWarning(lcServer).noquote() << warning;
-
+    if (const QString error = CheckSettings(settingsPath); !error.isEmpty())
+        return FailToStart(*app, headless, error);
     // One instance per settings store; checked before any window appears, so
     // a second start ends without a trace.
     SingleInstance instance(settingsPath);
-    switch (instance.tryLock()) {
-    case SingleInstance::Outcome::Locked:
-        break;
-    case SingleInstance::Outcome::HeldByAnother:
-        if (headless)
-            std::fprintf(stderr, "qx-server: already running with the settings %s\n",
-                qPrintable(settingsPath));
+    if (!HoldInstance(instance, headless, settingsPath))
         return 0;
-    case SingleInstance::Outcome::Failed:
-        qCWarning(lcServer).noquote()
-            << instance.error() + QStringLiteral("; a second instance is not kept out");
-        break;
-    }
 
     const SettingsStore settings(settingsPath);
     ServerConfig config;
