@@ -56,6 +56,12 @@ QByteArray TcpClient::takeLine()
     return line;
 }
 
+QByteArray TcpClient::ask(const QByteArray &line, int timeoutMs)
+{
+    send(line);
+    return waitForLine(timeoutMs) ? takeLine() : QByteArray();
+}
+
 bool TcpClient::waitForReceived(qsizetype bytes, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return m_received.size() >= bytes; }, timeoutMs);

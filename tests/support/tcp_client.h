@@ -29,6 +29,8 @@ public:
     QTcpSocket *socket() { return &m_socket; }
     // The first CR LF line received and not yet taken, with its line end; empty when none.
     QByteArray takeLine();
+    // Sends the line and waits for the next line received; empty when none came.
+    QByteArray ask(const QByteArray &line, int timeoutMs = DefaultTimeoutMs);
 
     bool waitForReceived(qsizetype bytes, int timeoutMs = DefaultTimeoutMs);
     bool waitForLine(int timeoutMs = DefaultTimeoutMs);

@@ -1,217 +1,271 @@
-// The small decision rules of the server: programming-mode commands, the slot a
-// connection goes into, the idle test and the stored serial port.
+// The pure rules of the server, each once: command lines, the line intake, programming mode,
+// hex lines, the idle rule, slots, the command ring, stored values, the string table and the
+// service status.
 
-#include "core/clock.h"
+#include "app/service_notifier.h"
 #include "core/command_line.h"
+#include "core/command_ring.h"
 #include "core/hex_line.h"
 #include "core/idle.h"
-#include "core/leading_number.h"
+#include "core/line_intake.h"
 #include "core/prog_mode.h"
+#include "core/protocol.h"
 #include "core/slot_search.h"
 #include "core/stored_settings.h"
+#include "core/string_table.h"
 
 #include <QtTest>
 
 Q_DECLARE_METATYPE(ProgModeEffect)
+Q_DECLARE_METATYPE(ServiceStatus)
 
 class TestRules : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void translatesCommandLines_data();
+    void translatesCommandLines();
+    void takesLineText_data();
+    void takesLineText();
     void classifiesProgMode_data();
     void classifiesProgMode();
-    void ownLeaveLineLeavesProgMode();
-    void findsFreeSlot_data();
-    void findsFreeSlot();
+    void formatsHexLines_data();
+    void formatsHexLines();
     void testsIdle_data();
     void testsIdle();
-    void monotonicClockNeverReadsNoTime();
+    void findsFreeSlot_data();
+    void findsFreeSlot();
+    void ringKeepsOrderAndNeverOverwrites();
     void parsesStoredPort_data();
     void parsesStoredPort();
-    void roundsHalfToEven_data();
-    void roundsHalfToEven();
+    void looksUpTexts();
+    void statesServiceStatus_data();
+    void statesServiceStatus();
 };
+
+// The command's bytes in hex, "-" for a malformed line (answered 6180E1, not queued).
+void TestRules::translatesCommandLines_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("command"); // hex
+    const auto row = [](const char *name, const QByteArray &line, const char *command) {
+        QTest::newRow(name) << line << QByteArray(command);
+    };
+    row("upper case, CR", "2181A0\r", "2181A0");
+    row("lower case, spaced pairs, CR LF", "21 81 a0\r\n", "2181A0");
+    row("letters beyond F and bytes above 127 ignored",
+        "G2\xC3\xA4"
+        "1Z81xA0\r",
+        "2181A0");
+    row("long line of separators", QByteArray(40000, ' ') + "2181A0\r", "2181A0");
+    row("header 00: four digits", "0000\r", "0000");
+    row("sixteen digits, header 06", "0623456789abcdef\r", "0623456789ABCDEF");
+    row("0x prefixes: the 0 counts", "0x40 0x12 0x34 0x56\r", "040012034056");
+    row("check byte not judged", "42010200\r", "42010200");
+    row("high bits of the header do not count", "F20203F3\r", "F20203F3");
+    row("CR alone", "\r", "-");
+    row("two digits", "21\r", "-");
+    row("odd count", "2181A\r", "-");
+    row("eighteen digits", "0623456789ABCDEF01\r", "-");
+    row("three 0x pairs: nine digits", "0x21 0x81 0xA0\r", "-");
+    row("a data byte announced, none there", "0101\r", "-");
+    row("two announced, one there", "420102\r", "-");
+    row("one byte more than announced", "2181A000\r", "-");
+}
+
+void TestRules::translatesCommandLines()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, command);
+    const std::optional<QByteArray> translated = TranslateCommandLine(line);
+    QCOMPARE(translated ? HexText(*translated) : QByteArray("-"), command);
+}
+
+void TestRules::takesLineText_data()
+{
+    QTest::addColumn<QByteArray>("buffer");
+    QTest::addColumn<bool>("discarding");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("bufferAfter");
+    QTest::addColumn<bool>("discardingAfter");
+    QTest::addColumn<int>("overlong");
+    QTest::addColumn<bool>("complete");
+
+    const QByteArray full(Protocol::MaxLineLength, 'A');
+    QTest::newRow("text collects") << QByteArray("21") << false << QByteArray("81")
+                                   << QByteArray("2181") << false << 0 << false;
+    QTest::newRow("the first CR ends the line, what follows goes")
+        << QByteArray("21") << false << QByteArray("81A0\r2000\r") << QByteArray("2181A0\r")
+        << false << 0 << true;
+    QTest::newRow("a line of the limit is kept")
+        << QByteArray() << false << full + "\r" << full + "\r" << false << 0 << true;
+    QTest::newRow("one past the limit: one error, then discarding")
+        << full << false << QByteArray("A") << QByteArray() << true << 1 << false;
+    QTest::newRow("discarding ends with its CR, which is no line")
+        << QByteArray() << true << QByteArray("AA\r2181A0\r") << QByteArray("2181A0\r") << false
+        << 0 << true;
+    QTest::newRow("two overlong lines in one piece")
+        << QByteArray() << false << full + "A\r" + full + "A" << QByteArray() << true << 2 << false;
+}
+
+void TestRules::takesLineText()
+{
+    QFETCH(QByteArray, buffer);
+    QFETCH(bool, discarding);
+    QFETCH(QByteArray, data);
+    const LineIntake intake = TakeText(buffer, discarding, data);
+    QTEST(buffer, "bufferAfter");
+    QTEST(discarding, "discardingAfter");
+    QTEST(intake.overlongLines, "overlong");
+    QTEST(intake.lineComplete, "complete");
+}
 
 void TestRules::classifiesProgMode_data()
 {
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<ProgModeEffect>("effect");
-
-    QTest::newRow("22 11 enters") << QByteArray::fromHex("2211") << ProgModeEffect::Enter;
-    QTest::newRow("22 15 enters, rest ignored")
-        << QByteArray::fromHex("2215AABBCC") << ProgModeEffect::Enter;
-    QTest::newRow("23 12 enters") << QByteArray::fromHex("231200") << ProgModeEffect::Enter;
-    QTest::newRow("23 16 enters") << QByteArray::fromHex("2316") << ProgModeEffect::Enter;
-    QTest::newRow("23 17 enters") << QByteArray::fromHex("23170134") << ProgModeEffect::Enter;
-    QTest::newRow("21 81 A0 leaves") << QByteArray::fromHex("2181A0") << ProgModeEffect::Leave;
-    QTest::newRow("21 81 A0 with more bytes leaves")
-        << QByteArray::fromHex("2181A00102") << ProgModeEffect::Leave;
-    QTest::newRow("21 81 alone is too short to leave")
-        << QByteArray::fromHex("2181") << ProgModeEffect::None;
-    QTest::newRow("21 81 A1 is ordinary") << QByteArray::fromHex("2181A1") << ProgModeEffect::None;
-    QTest::newRow("22 14 is ordinary") << QByteArray::fromHex("221400") << ProgModeEffect::None;
-    QTest::newRow("23 15 is ordinary") << QByteArray::fromHex("231500") << ProgModeEffect::None;
-    QTest::newRow("22 alone is too short") << QByteArray::fromHex("22") << ProgModeEffect::None;
-    QTest::newRow("23 alone is too short") << QByteArray::fromHex("23") << ProgModeEffect::None;
-    QTest::newRow("empty command") << QByteArray() << ProgModeEffect::None;
-    QTest::newRow("pattern not at the start")
-        << QByteArray::fromHex("002211") << ProgModeEffect::None;
-    QTest::newRow("leave pattern not at the start")
-        << QByteArray::fromHex("002181A0") << ProgModeEffect::None;
-    QTest::newRow("pattern as text is no match") << QByteArray("2211") << ProgModeEffect::None;
+    for (const char *enter : { "2211", "2215AABB", "231200", "2316", "23170134" })
+        QTest::newRow(enter) << QByteArray::fromHex(enter) << ProgModeEffect::Enter;
+    QTest::newRow("21 81 A0 leaves") << QByteArray::fromHex("2181A000") << ProgModeEffect::Leave;
+    for (const char *other : { "2181", "2181A1", "221400", "231500", "22", "002211" })
+        QTest::newRow(other) << QByteArray::fromHex(other) << ProgModeEffect::None;
 }
 
 void TestRules::classifiesProgMode()
 {
     QFETCH(QByteArray, command);
-    QFETCH(ProgModeEffect, effect);
-
-    QCOMPARE(ClassifyProgMode(command), effect);
+    QTEST(ClassifyProgMode(command), "effect");
 }
 
-void TestRules::ownLeaveLineLeavesProgMode()
+void TestRules::formatsHexLines_data()
 {
-    // The housekeeping queues this line itself when the last command client
-    // has gone; it must translate and then take the device out of the mode.
-    const std::optional<QByteArray> command
-        = TranslateCommandLine(HexText(Protocol::LeaveProgModeCommand()));
-    QVERIFY(command.has_value());
-    QCOMPARE(ClassifyProgMode(*command), ProgModeEffect::Leave);
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("notice") << Protocol::ProgModeNotice() << QByteArray("610263\r\n");
+    QTest::newRow("leading zeros, upper case")
+        << QByteArray("\x00\x0F\xFF", 3) << QByteArray("000FFF\r\n");
+    QTest::newRow("empty message: the line end alone") << QByteArray() << QByteArray("\r\n");
+}
+
+void TestRules::formatsHexLines()
+{
+    QFETCH(QByteArray, message);
+    QTEST(HexLine(message), "line");
+}
+
+void TestRules::testsIdle_data()
+{
+    QTest::addColumn<qint64>("elapsed"); // seconds since the last activity
+    QTest::addColumn<bool>("idle");
+    QTest::newRow("60 s: not yet") << qint64(60) << false;
+    QTest::newRow("61 s: idle") << qint64(61) << true;
+    QTest::newRow("a time 60 s ahead: not yet") << qint64(-60) << false;
+    QTest::newRow("a time 61 s ahead (clock set back): idle") << qint64(-61) << true;
+}
+
+void TestRules::testsIdle()
+{
+    QFETCH(qint64, elapsed);
+    QTEST(IsIdle(1000 + elapsed, 1000), "idle");
 }
 
 void TestRules::findsFreeSlot_data()
 {
     QTest::addColumn<QList<int>>("inUse");
-    QTest::addColumn<int>("maxConn");
     QTest::addColumn<int>("slot");
-
     QList<int> all;
-    for (int i = 1; i <= 100; ++i)
-        all << i;
-    QList<int> allButLast = all;
-    allButLast.removeLast();
-    QList<int> allButFirst = all;
-    allButFirst.removeFirst();
-
-    QTest::newRow("first client gets slot 1") << QList<int>() << 100 << 1;
-    QTest::newRow("second client gets slot 2") << QList<int> { 1 } << 100 << 2;
-    QTest::newRow("freed slot 1 is taken again") << QList<int> { 2, 3 } << 100 << 1;
-    QTest::newRow("lowest gap wins") << QList<int> { 1, 2, 4, 6 } << 100 << 3;
-    QTest::newRow("only slot 100 free") << allButLast << 100 << 100;
-    QTest::newRow("only slot 1 free") << allButFirst << 100 << 1;
-    QTest::newRow("all 100 in use: overflow slot 101") << all << 100 << 101;
-    QTest::newRow("listening slot 0 is never a connection slot") << QList<int> { 0 } << 100 << 1;
-    QTest::newRow("a used overflow slot does not matter") << QList<int> { 101 } << 100 << 1;
-    QTest::newRow("smaller limit: overflow past it") << QList<int> { 1, 2, 3 } << 3 << 4;
+    for (int slot = 1; slot <= Protocol::MaxConnections; ++slot)
+        all << slot;
+    QTest::newRow("none in use: 1") << QList<int> {} << 1;
+    QTest::newRow("the lowest free one") << QList<int> { 2, 3 } << 1;
+    QTest::newRow("after the ones in use") << QList<int> { 1, 2 } << 3;
+    QTest::newRow("all 100 in use: the overflow slot 101") << all << 101;
 }
 
 void TestRules::findsFreeSlot()
 {
     QFETCH(QList<int>, inUse);
-    QFETCH(int, maxConn);
-    QFETCH(int, slot);
-
     SlotFlags flags {};
-    for (int used : inUse)
-        flags[used] = 1;
-    QCOMPARE(FindFreeSlot(flags, maxConn), slot);
+    for (int slot : inUse)
+        flags[slot] = 1;
+    QTEST(FindFreeSlot(flags, Protocol::MaxConnections), "slot");
 }
 
-void TestRules::testsIdle_data()
+void TestRules::ringKeepsOrderAndNeverOverwrites()
 {
-    QTest::addColumn<qint64>("secondsLater");
-    QTest::addColumn<bool>("idle");
-
-    QTest::newRow("just active") << qint64(0) << false;
-    QTest::newRow("59 seconds") << qint64(59) << false;
-    QTest::newRow("exactly 60 seconds stays") << qint64(60) << false;
-    QTest::newRow("61 seconds is idle") << qint64(61) << true;
-    QTest::newRow("an hour") << qint64(3600) << true;
-    QTest::newRow("60 seconds in the future stays") << qint64(-60) << false;
-    QTest::newRow("61 seconds in the future is idle") << qint64(-61) << true;
-    QTest::newRow("clock set back two minutes") << qint64(-120) << true;
-}
-
-void TestRules::testsIdle()
-{
-    QFETCH(qint64, secondsLater);
-    QFETCH(bool, idle);
-
-    ManualClock clock;
-    const qint64 lastActivity = clock.seconds();
-    clock.advance(secondsLater);
-    QCOMPARE(IsIdle(clock.seconds(), lastActivity), idle);
-}
-
-void TestRules::monotonicClockNeverReadsNoTime()
-{
-    // 0 marks a free slot's last activity; a fresh clock must not read it.
-    const MonotonicClock clock;
-    QVERIFY(clock.seconds() >= 1);
+    CommandRing ring;
+    for (int lap = 0; lap < 3; ++lap) { // across the wrap from 100 to 0
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(ring.put({ QByteArray(1, char(i)), i, quint64(i) }));
+        QVERIFY(!ring.put({ "lost", 0, 0 })); // full: refused, nothing overwritten
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(ring.take()->command, QByteArray(1, char(i)));
+        QVERIFY(!ring.take());
+    }
+    QCOMPARE(ring.queueOut(), 300 % CommandRing::Positions);
 }
 
 void TestRules::parsesStoredPort_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port");
-
-    QTest::newRow("5") << "5" << 5;
-    QTest::newRow("lowest port 1") << "1" << 1;
-    QTest::newRow("highest port 30") << "30" << 30;
-    QTest::newRow("0 is no stored port") << "0" << 0;
+    QTest::newRow("a port") << "7" << 7;
+    QTest::newRow("halves to even: 2.5") << "2.5" << 2;
+    QTest::newRow("halves to even: 3.5") << "3.5" << 4;
+    QTest::newRow("the number at the start") << " 12abc" << 12;
+    QTest::newRow("an exponent") << "1e1" << 10;
+    QTest::newRow("30 is the last") << "30" << 30;
     QTest::newRow("31 is out of range") << "31" << 0;
     QTest::newRow("-1 is out of range") << "-1" << 0;
-    QTest::newRow("abc is no number") << "abc" << 0;
-    QTest::newRow("empty is no number") << "" << 0;
-    QTest::newRow("2.5 rounds down to even 2") << "2.5" << 2;
-    QTest::newRow("3.5 rounds up to even 4") << "3.5" << 4;
-    QTest::newRow("0.5 rounds to 0") << "0.5" << 0;
-    QTest::newRow("0.6 rounds to 1") << "0.6" << 1;
-    QTest::newRow("7.49 rounds to 7") << "7.49" << 7;
-    QTest::newRow("30.5 rounds to even 30") << "30.5" << 30;
-    QTest::newRow("30.6 rounds to 31, out of range") << "30.6" << 0;
-    QTest::newRow("-0.4 rounds to 0") << "-0.4" << 0;
-    QTest::newRow("digits then text") << "7abc" << 7;
-    QTest::newRow("leading blanks") << "  12" << 12;
-    QTest::newRow("trailing blanks") << "12  " << 12;
-    QTest::newRow("plus sign") << "+9" << 9;
-    QTest::newRow("comma is no decimal point") << "2,7" << 2;
-    QTest::newRow("exponent") << "1e1" << 10;
-    QTest::newRow("text before digits") << "COM5" << 0;
-    QTest::newRow("huge number") << "99999999999999999999" << 0;
+    QTest::newRow("no number") << "abc" << 0;
 }
 
 void TestRules::parsesStoredPort()
 {
     QFETCH(QString, text);
-    QFETCH(int, port);
-
-    QCOMPARE(ParseStoredPort(text), port);
+    QTEST(ParseStoredPort(text), "port");
 }
 
-void TestRules::roundsHalfToEven_data()
+void TestRules::looksUpTexts()
 {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<qint64>("rounded");
-
-    QTest::newRow("0.5 to 0") << 0.5 << qint64(0);
-    QTest::newRow("1.5 to 2") << 1.5 << qint64(2);
-    QTest::newRow("2.5 to 2") << 2.5 << qint64(2);
-    QTest::newRow("100.5 to 100") << 100.5 << qint64(100);
-    QTest::newRow("101.5 to 102") << 101.5 << qint64(102);
-    QTest::newRow("-2.5 to -2") << -2.5 << qint64(-2);
-    QTest::newRow("-3.5 to -4") << -3.5 << qint64(-4);
-    QTest::newRow("just above a half rounds up") << 2.5000001 << qint64(3);
-    QTest::newRow("just below a half rounds down") << 3.4999999 << qint64(3);
+    // Every German text has its English one 100 above; no other identifier exists.
+    QList<int> ids;
+    for (int id = 0; id < 1000; ++id) {
+        if (LoadResString(id))
+            ids << id;
+    }
+    for (int id : ids)
+        QVERIFY2(LoadResString(id < 200 ? id + 100 : id - 100), qPrintable(QString::number(id)));
+    QCOMPARE(ids.first(), 101);
+    QVERIFY(ids.last() < 300);
+    Common::LangOffset = Common::English;
+    QCOMPARE(LocalText(TextId::NoInterface), QStringLiteral("No interface QX-USB found !"));
+    Common::LangOffset = Common::German;
+    QCOMPARE(LocalText(TextId::NoInterface), QStringLiteral("Kein Interface QX-USB gefunden !"));
 }
 
-void TestRules::roundsHalfToEven()
+void TestRules::statesServiceStatus_data()
 {
-    QFETCH(double, value);
-    QFETCH(qint64, rounded);
+    QTest::addColumn<ServiceStatus>("status");
+    QTest::addColumn<QString>("text");
+    using Phase = ServiceStatus::Phase;
+    QTest::newRow("searching says nothing of clients or a port")
+        << ServiceStatus { Phase::Searching, QString(), 3, 2, true } << "searching the device";
+    QTest::newRow("running names the port and both counts")
+        << ServiceStatus { Phase::Running, "/dev/ttyUSB0", 3, 2, false }
+        << "running: device on /dev/ttyUSB0, 3 command and 2 broadcast clients";
+    QTest::newRow("one broadcast client is one client")
+        << ServiceStatus { Phase::Running, "/dev/ttyUSB0", 0, 1, false }
+        << "running: device on /dev/ttyUSB0, 0 command and 1 broadcast client";
+    QTest::newRow("programming mode stands alone")
+        << ServiceStatus { Phase::Running, "/dev/ttyUSB0", 1, 2, true } << "programming mode";
+}
 
-    QCOMPARE(RoundHalfEven(value), rounded);
+void TestRules::statesServiceStatus()
+{
+    QFETCH(ServiceStatus, status);
+    QTEST(ServiceStatusText(status), "text");
 }
 
 QTEST_GUILESS_MAIN(TestRules)

@@ -1,0 +1,383 @@
+// The serial side on a real pseudo-terminal from the simulator: the port, the transaction
+// with its time limits and late-answer guard, and the device search. A manual clock stands in
+// for time.
+
+#include "core/clock.h"
+#include "core/settings_store.h"
+#include "core/stored_settings.h"
+#include "core/string_table.h"
+#include "link/interface_search.h"
+#include "link/serial_link.h"
+#include "link/transaction.h"
+#include "support/recording_presentation.h"
+#include "support/sim_fixture.h"
+
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <fcntl.h>
+#include <memory>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray H(const char *hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+// The device plugged in as port `devicePort` (0: under no number), and the link to it.
+struct Rig
+{
+    explicit Rig(int devicePort = 2, const PortMap *ports = nullptr)
+        : sim(devicePort)
+        , link(state, ports ? *ports : sim.ports())
+    { }
+
+    SimFixture sim;
+    ServerState state;
+    ManualClock clock;
+    SerialLink link;
+    Transaction transaction { state, link, clock };
+    SettingsStore settings { sim.filePath(QStringLiteral("settings.ini")) };
+    RecordingPresentation presentation;
+    InterfaceSearch search { state, link, transaction, settings, presentation };
+
+    // The answer handed to the caller; empty until it is.
+    std::shared_ptr<QByteArray> send(const QByteArray &message)
+    {
+        auto answer = std::make_shared<QByteArray>();
+        transaction.SendData(message, [answer](const QByteArray &bytes) { *answer = bytes; });
+        return answer;
+    }
+    std::shared_ptr<int> searchDevice()
+    {
+        auto result = std::make_shared<int>(-1);
+        search.InitInterface([result](int found) { *result = found; });
+        return result;
+    }
+};
+
+QStringList Captions(const QList<int> &numbers)
+{
+    QStringList captions;
+    for (int number : numbers)
+        captions << QStringLiteral("Suche Interface ... %1").arg(number);
+    return captions;
+}
+
+} // namespace
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void opensWithTheDeviceLineSettings();
+    void readsAnswersAndBroadcasts_data();
+    void readsAnswersAndBroadcasts();
+    void strayAnswerNeverReachesTheNextCaller_data();
+    void strayAnswerNeverReachesTheNextCaller();
+    void timeLimit_data();
+    void timeLimit();
+    void lateAnswerGuard_data();
+    void lateAnswerGuard();
+    void unplugEndsTheWaitWithoutSpinning();
+    void findsTheDevice_data();
+    void findsTheDevice();
+    void searchWithoutDeviceIsPromptAndLeavesNothingOpen();
+    void searchTakesThePortOverAndCanBeCancelled();
+};
+
+void TestLink::opensWithTheDeviceLineSettings()
+{
+    Rig rig;
+    QVERIFY2(rig.sim.isReady(), qPrintable(rig.sim.errorString()));
+    QString error;
+    QVERIFY(!rig.link.open(3, &error));
+    QVERIFY2(error.contains(QStringLiteral("No such file")), qPrintable(error));
+    QVERIFY2(rig.link.open(2, &error), qPrintable(error));
+    // The line settings belong to the terminal, so a second descriptor sees them.
+    const int fd = ::open(QFile::encodeName(rig.sim.linkPath()).constData(), O_RDWR | O_NOCTTY);
+    termios settings {};
+    QCOMPARE(::tcgetattr(fd, &settings), 0);
+    ::close(fd);
+    QCOMPARE(cfgetospeed(&settings), speed_t(B57600));
+    QCOMPARE(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+    rig.link.checkDsr(); // a pty reports no DSR: the port stays open
+    QVERIFY(rig.link.isOpen());
+}
+
+void TestLink::readsAnswersAndBroadcasts_data()
+{
+    QTest::addColumn<QByteArray>("before"); // InpStr when the request is written
+    QTest::addColumn<QByteArray>("arriving"); // from the device after the request
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArrayList>("broadcasts");
+
+    QTest::newRow("noise before the answer")
+        << QByteArray() << H("AABBFFFE010706") << H("010706") << QByteArrayList {};
+    QTest::newRow("a second answer frame answers nothing")
+        << QByteArray() << H("FFFE010706FFFE010405") << H("010706") << QByteArrayList {};
+    QTest::newRow("an answer there before the request answers nothing")
+        << H("FFFE42010241") << H("FFFE010706") << H("010706") << QByteArrayList {};
+    QTest::newRow("piece of an old answer goes, the broadcast after it is read")
+        << H("FFFE61FFFD010203") << H("FFFE010706") << H("010706") << QByteArrayList { H("010203") };
+    QTest::newRow("FF FE in a broadcast's data while the answer is awaited")
+        << QByteArray() << H("FFFD43FFFE5A18FFFE010706") << H("010706")
+        << QByteArrayList { H("43FFFE5A18") };
+}
+
+void TestLink::readsAnswersAndBroadcasts()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, arriving);
+    Rig rig;
+    QVERIFY(rig.sim.isReady() && rig.link.open(2));
+    rig.sim.device().setSilent(true);
+    rig.state.InpStr = before;
+    QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
+    QByteArrayList broadcasts;
+    connect(&rig.link, &SerialLink::broadcastReceived, this,
+        [&broadcasts](const QByteArray &message) { broadcasts << message; });
+
+    const auto answer = rig.send(H("010706"));
+    QVERIFY(rig.state.WaitAnswer);
+    QVERIFY(requests.wait());
+    rig.sim.device().sendRaw(arriving);
+
+    QTRY_VERIFY(!answer->isEmpty());
+    QTEST(*answer, "answer");
+    QTEST(broadcasts, "broadcasts");
+    QVERIFY(!rig.state.WaitAnswer);
+}
+
+void TestLink::strayAnswerNeverReachesTheNextCaller_data()
+{
+    QTest::addColumn<bool>("firstAnswered");
+    QTest::addColumn<QByteArray>("stray");
+    QTest::newRow("answer arriving after its time-out") << false << H("FFFE2181A0");
+    QTest::newRow("extra answer frame after a good answer") << true << H("FFFE010405");
+}
+
+void TestLink::strayAnswerNeverReachesTheNextCaller()
+{
+    QFETCH(bool, firstAnswered);
+    QFETCH(QByteArray, stray);
+    Rig rig;
+    QVERIFY(rig.sim.isReady() && rig.link.open(2));
+    SimulatedDevice &device = rig.sim.device();
+    device.setSilent(!firstAnswered);
+    QSignalSpy arrived(&rig.link, &SerialLink::bytesArrived);
+
+    const auto first = rig.send(H("2181A0"));
+    if (!firstAnswered)
+        rig.clock.advanceMs(Protocol::AnswerLimit.count());
+    QTRY_COMPARE(*first, firstAnswered ? H("2181A0") : Protocol::TimeoutAnswer());
+    arrived.clear();
+    device.sendRaw(stray);
+    QVERIFY(arrived.wait());
+    device.setSilent(false);
+    for (const QByteArray &request : { H("F20203F3"), H("42010241"), H("010706") }) {
+        const auto next = rig.send(request);
+        QTRY_VERIFY(!next->isEmpty());
+        QCOMPARE(*next, request == H("F20203F3") ? Protocol::ProbeAnswer() : request);
+    }
+}
+
+void TestLink::timeLimit_data()
+{
+    QTest::addColumn<bool>("progModeAtStart");
+    QTest::addColumn<bool>("progModeDuringWait");
+    QTest::addColumn<int>("limit"); // ms after the write
+    QTest::newRow("2,000 ms") << false << false << 2000;
+    QTest::newRow("programming mode: 60,000 ms") << true << true << 60000;
+    QTest::newRow("programming mode ending during the wait keeps 60 s") << true << false << 60000;
+    QTest::newRow("programming mode beginning during the wait keeps 2 s") << false << true << 2000;
+}
+
+void TestLink::timeLimit()
+{
+    QFETCH(bool, progModeAtStart);
+    QFETCH(bool, progModeDuringWait);
+    QFETCH(int, limit);
+    Rig rig;
+    QVERIFY(rig.sim.isReady() && rig.link.open(2));
+    rig.sim.device().setSilent(true);
+    rig.state.ProgMode = progModeAtStart;
+    QSignalSpy broadcasts(&rig.link, &SerialLink::broadcastReceived);
+
+    const auto answer = rig.send(H("010706"));
+    rig.state.ProgMode = progModeDuringWait;
+    rig.clock.advanceMs(limit - 1);
+    rig.sim.device().sendBroadcast(H("42010241")); // read while waiting; no answer
+    QVERIFY(broadcasts.wait());
+    QVERIFY(answer->isEmpty());
+    rig.clock.advanceMs(1);
+    QTRY_COMPARE(*answer, Protocol::TimeoutAnswer());
+    QCOMPARE(rig.transaction.state(), LinkState::LateAnswerGuard);
+}
+
+// After a time-out the next request waits until the late answer has come and gone, the
+// guard's time is up, or the port is another line.
+void TestLink::lateAnswerGuard_data()
+{
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<int>("guardMs"); // time spent in the guard before the event
+    QTest::newRow("late answer") << "late answer" << 0;
+    QTest::newRow("late answer near the guard's end") << "late answer" << 999;
+    QTest::newRow("guard's time up without a late answer") << "time" << 999;
+    QTest::newRow("port reopened") << "reopen" << 0;
+}
+
+void TestLink::lateAnswerGuard()
+{
+    QFETCH(QString, event);
+    QFETCH(int, guardMs);
+    Rig rig;
+    QVERIFY(rig.sim.isReady() && rig.link.open(2));
+    SimulatedDevice &device = rig.sim.device();
+    device.setSilent(true);
+    QSignalSpy requests(&device, &SimulatedDevice::requestReceived);
+    const auto first = rig.send(H("2181A0"));
+    QVERIFY(requests.wait());
+    rig.clock.advanceMs(Protocol::AnswerLimit.count());
+    QTRY_COMPARE(*first, Protocol::TimeoutAnswer());
+
+    const auto second = rig.send(H("010706"));
+    rig.clock.advanceMs(guardMs);
+    QVERIFY(!requests.wait(100)); // held back while the guard holds
+    device.setSilent(false);
+    if (event == "late answer") {
+        device.sendRaw(H("FFFE2181A0"));
+    } else if (event == "time") {
+        rig.clock.advanceMs(1);
+    } else {
+        rig.link.close();
+        QVERIFY(rig.link.open(2));
+    }
+    QTRY_COMPARE(*second, H("010706"));
+    QCOMPARE(requests.count(), 2);
+}
+
+void TestLink::unplugEndsTheWaitWithoutSpinning()
+{
+    Rig rig;
+    QVERIFY(rig.sim.isReady() && rig.link.open(2));
+    rig.sim.device().setSilent(true);
+    QSignalSpy errors(rig.link.findChild<QSerialPort *>(), &QSerialPort::errorOccurred);
+    QSignalSpy lost(&rig.link, &SerialLink::deviceLost);
+    QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
+    const auto answer = rig.send(H("010706"));
+    QVERIFY(requests.wait());
+
+    rig.sim.device().unplug();
+    QVERIFY(lost.wait());
+    QVERIFY(!rig.link.isOpen());
+    // A hung-up port that stayed open would report again on every loop pass.
+    int passes = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&passes] { ++passes; });
+    ticker.start(0);
+    QTRY_VERIFY(passes >= 200);
+    QCOMPARE(errors.count(), 1);
+    QVERIFY(answer->isEmpty()); // only the time limit ends it
+    rig.clock.advanceMs(Protocol::AnswerLimit.count());
+    QTRY_COMPARE(*answer, Protocol::TimeoutAnswer());
+}
+
+void TestLink::findsTheDevice_data()
+{
+    QTest::addColumn<int>("devicePort");
+    QTest::addColumn<QString>("stored"); // "LCP"; null: none
+    QTest::addColumn<QByteArray>("wrongAnswer"); // of a device on port 1 that is not ours
+    QTest::addColumn<QStringList>("announced");
+    QTest::addColumn<QString>("storedAfter");
+
+    QTest::newRow("stored port holds the device: no search")
+        << 5 << "5" << QByteArray() << Captions({}) << "5";
+    QTest::newRow("stored port wrong: search from 1 stops at the device")
+        << 2 << "5" << QByteArray() << Captions({ 1, 2 }) << "2";
+    QTest::newRow("stored port out of range") << 1 << "31" << QByteArray() << Captions({ 1 })
+                                              << "1";
+    QTest::newRow("the time-out answer is no probe answer")
+        << 2 << QString() << H("FFFE010100") << Captions({ 1, 2 }) << "2";
+    QTest::newRow("61 82 with another check byte is none")
+        << 2 << QString() << H("FFFE6182E2") << Captions({ 1, 2 }) << "2";
+}
+
+void TestLink::findsTheDevice()
+{
+    QFETCH(int, devicePort);
+    QFETCH(QString, stored);
+    QFETCH(QByteArray, wrongAnswer);
+    Rig rig(devicePort);
+    SimFixture other(0);
+    QVERIFY(rig.sim.isReady() && other.isReady());
+    if (!stored.isNull())
+        rig.settings.WriteKeyValue(QString::fromLatin1(SettingsKey), QStringLiteral("LCP"),
+            SettingValue::fromText(stored), ValueTypeString);
+    if (!wrongAnswer.isEmpty()) {
+        rig.sim.ports().setPath(1, other.linkPath());
+        other.device().setSilent(true);
+        connect(&other.device(), &SimulatedDevice::requestReceived, this,
+            [&] { other.device().sendRaw(wrongAnswer); });
+    }
+
+    const auto result = rig.searchDevice();
+    QCOMPARE(rig.state.Link, LinkState::Searching);
+    QTRY_COMPARE(*result, InterfaceSearch::Found);
+    QCOMPARE(rig.link.portNumber(), devicePort);
+    QCOMPARE(rig.state.Link, LinkState::Idle);
+    QTEST(rig.presentation.captions, "announced");
+    QTEST(QString::number(StoredPort(rig.settings)), "storedAfter");
+    const auto answer = rig.send(H("010706")); // the port left open is the device's
+    QTRY_COMPARE(*answer, H("010706"));
+}
+
+void TestLink::searchWithoutDeviceIsPromptAndLeavesNothingOpen()
+{
+    // Pinned to ports 2 and 5, of which 5 is a port that exists but is no device.
+    Rig wrong(0);
+    PortMap ports;
+    ports.setPath(2, wrong.sim.filePath(QStringLiteral("missing")));
+    ports.setPath(5, wrong.sim.linkPath());
+    Rig rig(0, &ports);
+    QVERIFY(rig.sim.isReady() && wrong.sim.isReady());
+    wrong.sim.device().setSilent(true);
+    StorePort(rig.settings, 7);
+
+    const auto result = rig.searchDevice();
+    QSignalSpy requests(&wrong.sim.device(), &SimulatedDevice::requestReceived);
+    QVERIFY(requests.wait());
+    rig.clock.advanceMs(Protocol::AnswerLimit.count()); // port 5's probe times out
+    QTRY_COMPARE(*result, InterfaceSearch::NotFound);
+    QVERIFY(!rig.link.isOpen());
+    QCOMPARE(rig.presentation.captions, Captions({ 2, 5 })); // never 7, nor any other
+    QCOMPARE(StoredPort(rig.settings), 7);
+}
+
+void TestLink::searchTakesThePortOverAndCanBeCancelled()
+{
+    Rig rig(4);
+    QVERIFY(rig.sim.isReady() && rig.link.open(4));
+    rig.sim.device().setSilent(true);
+    QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
+    const auto pending = rig.send(H("2181A0"));
+    QVERIFY(requests.wait());
+    // The clock never moves: the open transaction could only end by the take-over.
+    const auto result = rig.searchDevice();
+    QTRY_COMPARE(*pending, Protocol::TimeoutAnswer());
+    QTRY_COMPARE(requests.count(), 2); // the search probes port 4
+    rig.search.cancel();
+    QTRY_COMPARE(*result, InterfaceSearch::NotFound);
+    QVERIFY(!rig.link.isOpen());
+    const int captions = rig.presentation.captions.size();
+    QVERIFY(!requests.wait(100)); // nothing more is probed or shown
+    QCOMPARE(rig.presentation.captions.size(), captions);
+}
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "test_link.moc"

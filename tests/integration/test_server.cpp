@@ -1,0 +1,447 @@
+// The whole server on real loopback sockets and a simulated device, with a manual clock: the
+// wiring of commands, answers and broadcasts, programming mode, the connection slots, and
+// start, stop and restart. The rules themselves are the unit tests'.
+
+#include "core/hex_line.h"
+#include "core/status_looks.h"
+#include "core/string_table.h"
+#include "support/server_rig.h"
+#include "support/tcp_client.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Clients = std::vector<std::unique_ptr<TcpClient>>;
+
+// A line as the client gets it: its hex text and the line end.
+QByteArray Line(const QByteArray &hex)
+{
+    return hex + "\r\n";
+}
+
+const QByteArray TimeoutLine = Line("010100");
+const QByteArray NoticeLine = Line("610263");
+
+} // namespace
+
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup() { m_rig.reset(); }
+
+    void answersEachClientItsOwnCommand();
+    void lateAnswerNeverReachesTheOtherClient_data();
+    void lateAnswerNeverReachesTheOtherClient();
+    void answerToAClosedConnectionNeverReachesTheNextHolderOfItsSlot_data();
+    void answerToAClosedConnectionNeverReachesTheNextHolderOfItsSlot();
+    void programmingModeKeepsOneClientAlone();
+    void broadcastsReachEveryListenerAlsoWhileACommandWaits();
+    void burstBeyondTheBufferArrivesWholeAndInOrder();
+    void everyBroadcastArrivesDuringAProgrammingModeWait();
+    void slotsIdleClientsAndSlowReaders();
+    void startsAndStops();
+    void serviceThatCannotListenStopsTheServer_data();
+    void serviceThatCannotListenStopsTheServer();
+    void stopDuringASearchStaysStopped_data();
+    void stopDuringASearchStaysStopped();
+    void lostDeviceIsSearchedAtMostOncePerSecond();
+
+private:
+    bool connectClients(Clients &clients, int count, bool broadcast = false);
+
+    std::unique_ptr<ServerRig> m_rig;
+};
+
+void TestServer::init()
+{
+    Common::LangOffset = Common::German;
+    m_rig = std::make_unique<ServerRig>();
+    QVERIFY2(m_rig->isReady(), qPrintable(m_rig->errorString()));
+    QVERIFY(m_rig->start());
+    m_rig->device().clearRequests();
+}
+
+bool TestServer::connectClients(Clients &clients, int count, bool broadcast)
+{
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<TcpClient>());
+        const int slot = broadcast ? m_rig->connectBroadcastClient(*clients.back())
+                                   : m_rig->connectCommandClient(*clients.back());
+        if (slot == 0)
+            return false;
+    }
+    return true;
+}
+
+void TestServer::answersEachClientItsOwnCommand()
+{
+    Clients clients;
+    QVERIFY(connectClients(clients, 3));
+    // The first command holds the device; the others wait in the ring in the order they came.
+    m_rig->device().setSilent(true);
+    QVERIFY(m_rig->sendCommand(*clients[0], 1, "2101A2\r"));
+    QVERIFY(m_rig->waitForRequests(1));
+    QVERIFY(m_rig->sendCommand(*clients[2], 3, "2103A4\r"));
+    QVERIFY(m_rig->sendCommand(*clients[1], 2, "2102A3\r"));
+    clients[1]->send("2000\r"); // a second line while one is pending: discarded
+    m_rig->device().setSilent(false);
+    m_rig->device().sendRaw(QByteArray::fromHex("FFFE2101A2"));
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(clients[i]->waitForLine());
+        QCOMPARE(clients[i]->takeLine(), Line(QByteArray("210") + char('1' + i) + 'A' + char('2' + i)));
+    }
+    QCOMPARE(m_rig->device().requests(),
+        QList<QByteArray>({ QByteArray::fromHex("2101A2"), QByteArray::fromHex("2103A4"),
+            QByteArray::fromHex("2102A3") }));
+    // A malformed line, then an overlong one, are answered at once; the client goes on.
+    QCOMPARE(clients[1]->ask("0101\r"), Protocol::ErrorAnswerLine());
+    QCOMPARE(clients[1]->ask(QByteArray(Protocol::MaxLineLength + 10, '0') + "\r"),
+        Protocol::ErrorAnswerLine());
+    QCOMPARE(clients[1]->ask("2181A0\r"), Line("2181A0"));
+    QCOMPARE(clients[1]->takeLine(), QByteArray());
+}
+
+void TestServer::lateAnswerNeverReachesTheOtherClient_data()
+{
+    QTest::addColumn<int>("delayMs"); // when the device answers, after the request
+    QTest::addColumn<QByteArray>("firstLine"); // what the first client gets
+    QTest::newRow("1,600 ms: in time") << 1600 << Line("2181A0");
+    QTest::newRow("1,900 ms: in time") << 1900 << Line("2181A0");
+    QTest::newRow("2,300 ms: late, dropped") << 2300 << TimeoutLine;
+    QTest::newRow("2,900 ms: late, dropped") << 2900 << TimeoutLine;
+}
+
+void TestServer::lateAnswerNeverReachesTheOtherClient()
+{
+    QFETCH(int, delayMs);
+    Clients clients;
+    QVERIFY(connectClients(clients, 2));
+    TcpClient &first = *clients[0], &second = *clients[1];
+    m_rig->device().setSilent(true);
+    first.send("2181A0\r");
+    QVERIFY(m_rig->waitForRequests(1));
+    QVERIFY(m_rig->sendCommand(second, 2, "42010241\r"));
+    m_rig->clock.advanceMs(delayMs);
+    QVERIFY(m_rig->waitForTicks(2));
+    m_rig->device().setSilent(false);
+    m_rig->device().sendRaw(QByteArray::fromHex("FFFE2181A0"));
+
+    QVERIFY(first.waitForLine());
+    QTEST(first.takeLine(), "firstLine");
+    QVERIFY(second.waitForLine());
+    QCOMPARE(second.takeLine(), Line("42010241"));
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray a = QByteArray("2100") + QByteArray::number(i) + "0";
+        const QByteArray b = QByteArray("220000") + QByteArray::number(i) + "0";
+        first.send(a + '\r');
+        second.send(b + '\r');
+        QVERIFY(first.waitForLine() && second.waitForLine());
+        QCOMPARE(first.takeLine(), Line(a));
+        QCOMPARE(second.takeLine(), Line(b));
+    }
+}
+
+void TestServer::answerToAClosedConnectionNeverReachesTheNextHolderOfItsSlot_data()
+{
+    QTest::addColumn<bool>("lateAnswer"); // the device answers late; else the time limit passes
+    QTest::newRow("the answer comes after the new client took the slot") << true;
+    QTest::newRow("the time limit passes after the new client took the slot") << false;
+}
+
+void TestServer::answerToAClosedConnectionNeverReachesTheNextHolderOfItsSlot()
+{
+    QFETCH(bool, lateAnswer);
+    auto leaving = std::make_unique<TcpClient>();
+    QCOMPARE(m_rig->connectCommandClient(*leaving), 1);
+    m_rig->device().setSilent(true);
+    leaving->send("2181A0\r");
+    QVERIFY(m_rig->waitForRequests(1));
+    leaving->close();
+    QTRY_COMPARE(m_rig->state().CmdInUse[1], 0);
+
+    TcpClient newcomer;
+    QCOMPARE(m_rig->connectCommandClient(newcomer), 1);
+    newcomer.send("F20203F3\r"); // waits in the ring behind the old command
+    QTRY_COMPARE(m_rig->state().Ring.count(), 1);
+    m_rig->device().setSilent(false);
+    if (lateAnswer)
+        m_rig->device().sendRaw(QByteArray::fromHex("FFFE2181A0"));
+    else
+        m_rig->clock.advance(3); // the time limit and the late-answer guard
+    QVERIFY(newcomer.waitForLine());
+    QCOMPARE(newcomer.takeLine(), Line("6182E3"));
+    QCOMPARE(newcomer.takeLine(), QByteArray());
+}
+
+void TestServer::programmingModeKeepsOneClientAlone()
+{
+    Clients commanders, listeners;
+    QVERIFY(connectClients(commanders, 3));
+    QVERIFY(connectClients(listeners, 1, true));
+    TcpClient &programmer = *commanders[1];
+    bool othersClosedFirst = false;
+    connect(&m_rig->device(), &SimulatedDevice::requestReceived, this, [&] {
+        othersClosedFirst = m_rig->state().ProgMode && m_rig->commandSlotsInUse() == 1;
+    });
+    QCOMPARE(programmer.ask("22150000\r"), Line("22150000"));
+    QVERIFY(othersClosedFirst);
+    QVERIFY(commanders[0]->waitForDisconnected() && commanders[2]->waitForDisconnected());
+    QVERIFY(listeners[0]->waitForReceived(2 * NoticeLine.size()));
+    QCOMPARE(listeners[0]->received(), NoticeLine + NoticeLine);
+
+    TcpClient turnedAway, lateListener;
+    QVERIFY(turnedAway.connectTo(m_rig->commandPort()));
+    QVERIFY(turnedAway.waitForDisconnected());
+    QCOMPARE(turnedAway.received(), Protocol::RefusalText());
+    QVERIFY(lateListener.connectTo(m_rig->broadcastPort()));
+    QVERIFY(lateListener.waitForReceived(2 * NoticeLine.size()));
+
+    // The programmer leaves: the server takes the device out of programming mode itself.
+    programmer.close();
+    QVERIFY(m_rig->waitForRequests(2));
+    QCOMPARE(m_rig->device().requests().last(), Protocol::LeaveProgModeCommand());
+    QVERIFY(!m_rig->state().ProgMode);
+    TcpClient newcomer;
+    QCOMPARE(m_rig->connectCommandClient(newcomer), 1);
+}
+
+void TestServer::broadcastsReachEveryListenerAlsoWhileACommandWaits()
+{
+    Clients listeners, commanders;
+    QVERIFY(connectClients(listeners, 2, true));
+    QVERIFY(connectClients(commanders, 1));
+    m_rig->device().setSilent(true);
+    commanders[0]->send("2181A0\r");
+    QVERIFY(m_rig->waitForRequests(1));
+    // FF FE within a broadcast's data is data.
+    m_rig->device().sendRaw(QByteArray::fromHex("01FFFD43FFFE5A18FFFD610263"));
+    for (const auto &listener : listeners) {
+        QVERIFY(listener->waitForReceived(18));
+        QCOMPARE(listener->received(), Line("43FFFE5A18") + Line("610263"));
+    }
+    QCOMPARE(commanders[0]->received(), QByteArray());
+    m_rig->device().sendRaw(QByteArray::fromHex("FFFE2181A0"));
+    QVERIFY(commanders[0]->waitForLine());
+    QCOMPARE(commanders[0]->takeLine(), Line("2181A0"));
+}
+
+// Far more than the receive buffer holds, arriving faster than one frame per loop pass could
+// drain: every frame reaches the listener, in order.
+void TestServer::burstBeyondTheBufferArrivesWholeAndInOrder()
+{
+    Clients listeners;
+    QVERIFY(connectClients(listeners, 1, true));
+    QByteArray burst, expected;
+    for (int n = 0; n < 12000; ++n) {
+        const QByteArray message = QByteArray("\x62") + char(n >> 8) + char(n & 0xFF) + '\x5A';
+        burst += Protocol::BroadcastFramePrefix() + message;
+        expected += HexLine(message);
+    }
+    QVERIFY(burst.size() > Protocol::ReceiveBufferCap);
+    m_rig->device().sendRaw(burst);
+    QVERIFY(listeners[0]->waitForReceived(expected.size(), 20000));
+    QCOMPARE(listeners[0]->received(), expected);
+}
+
+// A programming command may wait 60 s for its answer; a stream of broadcasts meanwhile, far more
+// than the receive buffer holds, reaches the listener whole and in order as it comes.
+void TestServer::everyBroadcastArrivesDuringAProgrammingModeWait()
+{
+    Clients programmers, listeners;
+    QVERIFY(connectClients(programmers, 1));
+    QVERIFY(connectClients(listeners, 1, true));
+    m_rig->device().setSilent(true);
+    programmers[0]->send("22150000\r");
+    QVERIFY(m_rig->waitForRequests(1));
+    QByteArray expected = NoticeLine + NoticeLine;
+    for (int second = 0; second < 20; ++second) {
+        for (int i = 0; i < 1000; ++i) {
+            const int n = second * 1000 + i;
+            const char high = char(n >> 8), low = char(n & 0xFF);
+            const QByteArray message = QByteArray(1, '\x02') + high + low + char(2 ^ high ^ low);
+            m_rig->device().sendBroadcast(message);
+            expected += HexLine(message);
+        }
+        QVERIFY(listeners[0]->waitForReceived(expected.size()));
+        QVERIFY(m_rig->state().WaitAnswer);
+        m_rig->clock.advance(1);
+    }
+    QCOMPARE(listeners[0]->received(), expected);
+}
+
+void TestServer::slotsIdleClientsAndSlowReaders()
+{
+    // The lowest free slot; a freed slot is taken again.
+    Clients clients;
+    QVERIFY(connectClients(clients, Protocol::MaxConnections));
+    clients[0]->close();
+    QTRY_COMPARE(m_rig->state().CmdInUse[1], 0);
+    QCOMPARE(m_rig->connectCommandClient(*clients[0]), 1);
+    TcpClient refused;
+    QVERIFY(refused.connectTo(m_rig->commandPort()));
+    QVERIFY(refused.waitForDisconnected());
+    QCOMPARE(refused.received(), Protocol::RefusalText());
+    QCOMPARE(m_rig->commandSlotsInUse(), Protocol::MaxConnections);
+    clients.clear();
+    QTRY_COMPARE(m_rig->commandSlotsInUse(), 0);
+
+    // Idle for more than 60 s: closed, on either service; activity keeps a client.
+    Clients idle, active, silentListener;
+    QVERIFY(connectClients(idle, 1) && connectClients(active, 1));
+    QVERIFY(connectClients(silentListener, 1, true));
+    m_rig->clock.advance(30);
+    active[0]->send("x");
+    QTRY_VERIFY(m_rig->state().CmdLastTime[2] == m_rig->clock.seconds());
+    m_rig->clock.advance(31);
+    QVERIFY(idle[0]->waitForDisconnected() && silentListener[0]->waitForDisconnected());
+    QVERIFY(!active[0]->isDisconnected());
+
+    // A listener that never reads is closed once 1 MiB waits for it; one that reads stays.
+    Clients listeners;
+    QVERIFY(connectClients(listeners, 2, true));
+    listeners[1]->stopReading();
+    const QByteArray message(32 * 1024, '\xAA'); // a 64 KiB line
+    qsizetype sent = 0;
+    while (m_rig->broadcastSlotsInUse() == 2 && sent < 64 * 1024 * 1024) {
+        m_rig->server.broadcastService().SubmitBC(message);
+        sent += 2 * message.size() + 2;
+        QVERIFY(listeners[0]->waitForReceived(sent));
+    }
+    QCOMPARE(m_rig->broadcastSlotsInUse(), 1);
+    QVERIFY(!listeners[0]->isDisconnected());
+}
+
+void TestServer::startsAndStops()
+{
+    QCOMPARE(m_rig->presentation.looks.size(), 2);
+    QCOMPARE(m_rig->presentation.looks[0].caption, SearchingLook().caption);
+    QCOMPARE(m_rig->presentation.looks[1].caption, RunningCaption());
+    QCOMPARE(m_rig->server.phase(), ServerPhase::Running);
+    Clients commanders, listeners;
+    QVERIFY(connectClients(commanders, 3) && connectClients(listeners, 2, true));
+    QVERIFY(m_rig->waitForTicks(1));
+    QCOMPARE(m_rig->presentation.commandCount, 3);
+
+    // Start while running: searched again, listeners and clients stay.
+    QVERIFY(m_rig->start());
+    QCOMPARE(commanders[0]->ask("2000\r"), Line("2000"));
+
+    m_rig->server.MSStopServer_Click();
+    for (const Clients *clients : { &commanders, &listeners })
+        for (const auto &client : *clients)
+            QVERIFY(client->waitForDisconnected());
+    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+    QVERIFY(!m_rig->server.serialLink().isOpen());
+    QCOMPARE(m_rig->server.phase(), ServerPhase::Stopped);
+    TcpClient late;
+    QVERIFY(!late.connectTo(m_rig->commandPort(), 500));
+
+    // Without its device: the message, then the stopped look; a stopped server does not search.
+    m_rig->unplugDevice();
+    m_rig->beginStart();
+    QTRY_VERIFY(m_rig->presentation.messageOpen());
+    QCOMPARE(m_rig->presentation.messages.last().text, LocalText(TextId::NoInterface).value());
+    m_rig->presentation.closeMessage();
+    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+    m_rig->clock.advance(5);
+    QVERIFY(m_rig->waitForTicks(3));
+    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+}
+
+void TestServer::serviceThatCannotListenStopsTheServer_data()
+{
+    QTest::addColumn<bool>("commandPortTaken"); // else the broadcast port
+    QTest::addColumn<QString>("service");
+    QTest::newRow("command port taken") << true << "Command service";
+    QTest::newRow("broadcast port taken") << false << "Broadcast service";
+}
+
+// A server that serves nobody must not look as if it ran.
+void TestServer::serviceThatCannotListenStopsTheServer()
+{
+    QFETCH(bool, commandPortTaken);
+    QFETCH(QString, service);
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    const quint16 taken = other.serverPort();
+    m_rig = std::make_unique<ServerRig>(1,
+        ListenConfig { QHostAddress::LocalHost, quint16(commandPortTaken ? taken : 0),
+            quint16(commandPortTaken ? 0 : taken) });
+    QSignalSpy cannotServe(&m_rig->server, &Server::cannotServe);
+
+    m_rig->beginStart();
+    QTRY_VERIFY(m_rig->presentation.messageOpen());
+    const QString text = m_rig->presentation.messages.last().text;
+    QVERIFY2(text.startsWith(QStringLiteral("%1 cannot listen on port %2: ").arg(service).arg(taken)),
+        qPrintable(text));
+    QCOMPARE(cannotServe.count(), 1);
+    QVERIFY(!m_rig->server.commandService().connections().isListening());
+    QVERIFY(!m_rig->server.broadcastService().connections().isListening());
+    QVERIFY(!m_rig->server.serialLink().isOpen());
+    m_rig->presentation.closeMessage();
+    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+    QCOMPARE(m_rig->server.phase(), ServerPhase::Stopped);
+}
+
+void TestServer::stopDuringASearchStaysStopped_data()
+{
+    QTest::addColumn<int>("deviceNumber"); // 0: no number names the device
+    QTest::newRow("device present") << 1;
+    QTest::newRow("device absent: the search would go on to port 30") << 0;
+}
+
+void TestServer::stopDuringASearchStaysStopped()
+{
+    QFETCH(int, deviceNumber);
+    m_rig = std::make_unique<ServerRig>(deviceNumber);
+    m_rig->beginStart(); // the search runs from the event loop
+    m_rig->server.MSStopServer_Click();
+    QTRY_VERIFY(m_rig->startEnded());
+    QVERIFY(m_rig->waitForTicks(2));
+    QCOMPARE(m_rig->presentation.captions.last(), StoppedCaption());
+    QVERIFY(!m_rig->server.commandService().connections().isListening());
+    QVERIFY(!m_rig->server.serialLink().isOpen());
+}
+
+// A lost device is searched for again, at most once a second however fast a search fails;
+// connected clients stay and are served again once it answers.
+void TestServer::lostDeviceIsSearchedAtMostOncePerSecond()
+{
+    Clients commanders, listeners;
+    QVERIFY(connectClients(commanders, 1) && connectClients(listeners, 1, true));
+    SimulatedDevice &device = m_rig->device();
+    device.setSilent(true);
+    connect(&device, &SimulatedDevice::requestReceived, this,
+        [&device] { device.sendRaw(QByteArray::fromHex("FFFE618200")); }); // a wrong probe answer
+    device.unplug();
+    QVERIFY(device.plug());
+    QTRY_VERIFY(!m_rig->server.serialLink().isOpen());
+    for (int quarter = 1; quarter <= 12; ++quarter) {
+        m_rig->clock.advanceMs(250);
+        QVERIFY(m_rig->waitForTicks(2));
+        QTRY_VERIFY(!m_rig->state().T2InUse); // a search that began has ended
+        // Each search probes the stored port, then the ports in turn: port 1 twice.
+        QCOMPARE(device.requests().size(), 2 * (quarter / 4));
+    }
+    QCOMPARE(m_rig->server.phase(), ServerPhase::Searching);
+    QCOMPARE(commanders[0]->ask("2181A0\r"), TimeoutLine); // no device: the time-out answer
+
+    device.disconnect(this);
+    device.setSilent(false);
+    m_rig->clock.advance(1);
+    QTRY_COMPARE(m_rig->server.phase(), ServerPhase::Running);
+    QCOMPARE(commanders[0]->ask("F20203F3\r"), Line("6182E3"));
+    device.sendBroadcast(Protocol::ProgModeNotice());
+    QVERIFY(listeners[0]->waitForLine());
+}
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "test_server.moc"
