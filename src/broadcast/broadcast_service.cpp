@@ -21,9 +21,16 @@ BroadcastService::BroadcastService(ServerState &state, const Clock &clock, QObje
 
 void BroadcastService::SubmitBC(const QByteArray &zeile)
 {
-    const QByteArray line = HexLine(zeile);
+    SubmitBC(QByteArrayList { zeile });
+}
+
+void BroadcastService::SubmitBC(const QByteArrayList &messages)
+{
+    QByteArray lines;
+    for (const QByteArray &message : messages)
+        lines += HexLine(message);
     for (int slot = 1; slot <= LastConnectionSlot; ++slot) {
         if (m_state.BcInUse[slot] == 1)
-            m_connections.write(slot, line);
+            m_connections.write(slot, lines);
     }
 }

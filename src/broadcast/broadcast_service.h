@@ -4,6 +4,7 @@
 #include "net/connection_slots.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QObject>
 
 class Clock;
@@ -26,6 +27,8 @@ public:
     // The message as one hex line, built once, written to every slot in use in slot order;
     // a connection whose write fails is skipped. Sending is no activity.
     void SubmitBC(const QByteArray &zeile);
+    // Several messages in order: their lines go to each client in one write.
+    void SubmitBC(const QByteArrayList &messages);
 
 private:
     ServerState &m_state;

@@ -150,10 +150,19 @@ void SerialLink::dispatchFrames()
     buffer.remove(0, reading.consumed);
     ReceiveBuffer::ApplyCap(buffer);
     const quint64 writesBefore = m_writes;
+    // Broadcasts go out together, in order, before any answer that came after them.
+    QByteArrayList broadcasts;
+    const auto sendBroadcasts = [this, &broadcasts] {
+        if (!broadcasts.isEmpty())
+            Q_EMIT broadcastsReceived(std::exchange(broadcasts, {}));
+    };
     for (ReceiveBuffer::Frame &frame : reading.frames) {
         if (frame.kind == ReceiveBuffer::Frame::Kind::Broadcast) {
-            Q_EMIT broadcastReceived(frame.message);
-        } else if (m_writes != writesBefore) {
+            broadcasts << std::move(frame.message);
+            continue;
+        }
+        sendBroadcasts();
+        if (m_writes != writesBefore) {
             // A receiver wrote a request meanwhile: this answer arrived before it.
             qCDebug(lcFrames).noquote() << "answer" << frame.message.toHex(' ').toUpper()
                                         << "predates the request: dropped";
@@ -161,7 +170,9 @@ void SerialLink::dispatchFrames()
             Q_EMIT answerReceived(frame.message);
         }
     }
+    sendBroadcasts();
 }
+
 void SerialLink::handleError(QSerialPort::SerialPortError error)
 {
     // Only a device that went away counts. Line errors (break, framing, parity,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -50,8 +51,8 @@ public:
 Q_SIGNALS:
     // A complete answer frame's message, read in the pass its last byte arrived in.
     void answerReceived(const QByteArray &message);
-    // A complete broadcast frame's message, in the order the frames arrived.
-    void broadcastReceived(const QByteArray &message);
+    // The messages of complete broadcast frames, in the order they arrived.
+    void broadcastsReceived(const QByteArrayList &messages);
     // New bytes were appended to InpStr and its frames read.
     void bytesArrived();
     // The port was closed because the device went away.

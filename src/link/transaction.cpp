@@ -36,13 +36,13 @@ void Transaction::SendData(const QByteArray &data, Done done)
     if (isOpen()) {
         qCWarning(lcLink).noquote()
             << "request" << Hex(data) << "refused: another transaction is open";
-        deliver(std::move(done), Protocol::TimeoutAnswer());
+        deliver(std::move(done), Protocol::TimeoutAnswer(), Delivery::Queued);
         return;
     }
     if (!m_link.isOpen()) {
         setLineState(State::Idle);
         qCDebug(lcFrames).noquote() << "request" << Hex(data) << "not sent: port closed";
-        deliver(std::move(done), Protocol::TimeoutAnswer());
+        deliver(std::move(done), Protocol::TimeoutAnswer(), Delivery::Queued);
         return;
     }
     m_request = data;
@@ -62,7 +62,7 @@ void Transaction::abort()
     if (!isOpen())
         return;
     qCDebug(lcLink) << "open transaction aborted";
-    complete(Protocol::TimeoutAnswer());
+    complete(Protocol::TimeoutAnswer(), Delivery::Queued);
 }
 
 void Transaction::writeRequest()
@@ -151,18 +151,21 @@ void Transaction::scheduleNextPass()
     m_passTimer->start(std::chrono::milliseconds(wait));
 }
 
-void Transaction::complete(const QByteArray &answer)
+void Transaction::complete(const QByteArray &answer, Delivery delivery)
 {
     m_state.WaitAnswer = false;
     m_request.clear();
-    deliver(std::exchange(m_done, nullptr), answer);
+    deliver(std::exchange(m_done, nullptr), answer, delivery);
 }
 
-void Transaction::deliver(Done done, const QByteArray &answer)
+void Transaction::deliver(Done done, const QByteArray &answer, Delivery delivery)
 {
     if (!done)
         return;
-    QTimer::singleShot(0, this, [done = std::move(done), answer] { done(answer); });
+    if (delivery == Delivery::Now)
+        done(answer);
+    else
+        QTimer::singleShot(0, this, [done = std::move(done), answer] { done(answer); });
 }
 
 qint64 Transaction::now() const

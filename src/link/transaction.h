@@ -30,9 +30,11 @@ class SerialLink;
 // Rules that hold:
 //  - one transaction at a time; WaitAnswer is true exactly while a caller waits;
 //  - answer frames already received when a request is written answer nothing;
-//  - `done` is always called from the event loop through a zero-delay queued
-//    call, never from inside SendData or abort(), so a caller never re-enters
-//    itself. WaitAnswer is already false when it runs.
+//  - `done` is called from the event loop, never from inside SendData or
+//    abort() (those hand it over through a zero-delay queued call), so a caller
+//    never re-enters itself; an answer or a time-out noticed on the loop goes
+//    to `done` in the same pass, so that the next request can follow at once.
+//    WaitAnswer is already false when it runs.
 class Transaction : public QObject
 {
     Q_OBJECT
@@ -68,8 +70,13 @@ private:
     void endGuard();
     bool guardStillHolds() const;
     void scheduleNextPass();
-    void complete(const QByteArray &answer);
-    void deliver(Done done, const QByteArray &answer);
+    enum class Delivery
+    {
+        Now,
+        Queued
+    };
+    void complete(const QByteArray &answer, Delivery delivery = Delivery::Now);
+    void deliver(Done done, const QByteArray &answer, Delivery delivery);
     qint64 now() const;
 
     ServerState &m_state;

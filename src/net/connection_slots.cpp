@@ -55,13 +55,17 @@ void ConnectionSlots::closeListener()
 
 bool ConnectionSlots::write(int slot, const QByteArray &bytes)
 {
-    if (!IsConnectionSlot(slot) || !queue(m_connections[slot].socket, bytes))
+    QTcpSocket *socket = IsConnectionSlot(slot) ? m_connections[slot].socket : nullptr;
+    if (!queue(socket, bytes))
         return false;
-    if (m_connections[slot].socket->bytesToWrite() > Protocol::MaxUnsentBytes) {
+    // Out now rather than on a later loop pass; what the system does not take waits in the
+    // socket's buffer for its turn.
+    socket->flush();
+    if (m_connections[slot].socket && socket->bytesToWrite() > Protocol::MaxUnsentBytes) {
         close(slot, CloseReason::SlowReader);
         return false;
     }
-    return true;
+    return m_connections[slot].socket == socket;
 }
 
 void ConnectionSlots::close(int slot, CloseReason reason)

@@ -9,8 +9,6 @@
 #include "link/serial_link.h"
 #include "link/transaction.h"
 
-#include <QTimer>
-
 QueueWorker::QueueWorker(const Parts &parts, Restart restart, QObject *parent)
     : QObject(parent)
     , m_parts(parts)
@@ -22,15 +20,12 @@ bool QueueWorker::searching() const
     return m_parts.state.Link == LinkState::Searching;
 }
 
-void QueueWorker::scheduleStep()
+void QueueWorker::stepNow()
 {
-    if (m_stepScheduled || m_parts.state.T2InUse)
-        return;
-    m_stepScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        m_stepScheduled = false;
+    // A command queued while the worker is idle goes to the device in the same pass; T2InUse,
+    // which a running step holds until its answer is out, keeps a step from being entered again.
+    if (!m_parts.state.T2InUse)
         Timer2_Timer();
-    });
 }
 
 void QueueWorker::Timer2_Timer()
@@ -73,15 +68,13 @@ void QueueWorker::takeCommand()
     m_parts.transaction.SendData(entry.command, [this, entry](const QByteArray &answer) {
         m_parts.commands.sendAnswer(entry.slot, entry.connection, HexLine(answer));
         finishStep();
-        Q_EMIT commandDone();
     });
 }
 
 void QueueWorker::finishStep()
 {
     m_parts.state.T2InUse = false;
-    // Event-driven dispatch: the next waiting command goes at once rather
-    // than on the next tick.
+    // The next waiting command goes at once rather than on the next tick.
     if (!m_parts.state.Ring.isEmpty() && !searching())
-        scheduleStep();
+        stepNow();
 }

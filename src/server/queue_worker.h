@@ -45,12 +45,8 @@ public:
     // One tick of the worker (its 25 ms timer, or at once when a command was
     // queued while it was idle).
     void Timer2_Timer();
-    // Runs a step soon (zero delay) unless one is scheduled or running.
-    void scheduleStep();
-
-Q_SIGNALS:
-    // A transaction has ended and its answer was handed on (or dropped).
-    void commandDone();
+    // Runs a step now, unless one runs already.
+    void stepNow();
 
 private:
     void takeCommand();
@@ -60,5 +56,4 @@ private:
 
     Parts m_parts;
     Restart m_restart;
-    bool m_stepScheduled = false;
 };

@@ -19,8 +19,9 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
           [this](std::function<void()> done) { RestartServer(std::move(done)); })
     , m_housekeeping({ m_state, clock, m_link, m_commands, m_broadcasts, presentation })
 {
-    connect(&m_commands, &CommandService::commandQueued, &m_worker, &QueueWorker::scheduleStep);
-    connect(&m_link, &SerialLink::broadcastReceived, &m_broadcasts, &BroadcastService::SubmitBC);
+    connect(&m_commands, &CommandService::commandQueued, &m_worker, &QueueWorker::stepNow);
+    connect(&m_link, &SerialLink::broadcastsReceived, &m_broadcasts,
+        qOverload<const QByteArrayList &>(&BroadcastService::SubmitBC));
     connect(&m_startStop, &StartStop::cannotServe, this, &Server::cannotServe);
 
     m_timer1.setInterval(TickInterval);

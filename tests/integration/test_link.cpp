@@ -123,8 +123,8 @@ void TestLink::readsAnswersAndBroadcasts_data()
         << QByteArray() << H("FFFE010706FFFE010405") << H("010706") << QByteArrayList {};
     QTest::newRow("an answer there before the request answers nothing")
         << H("FFFE42010241") << H("FFFE010706") << H("010706") << QByteArrayList {};
-    QTest::newRow("piece of an old answer goes, the broadcast after it is read")
-        << H("FFFE61FFFD010203") << H("FFFE010706") << H("010706") << QByteArrayList { H("010203") };
+    QTest::newRow("piece of an old answer goes, the broadcast after it is read") << H(
+        "FFFE61FFFD010203") << H("FFFE010706") << H("010706") << QByteArrayList { H("010203") };
     QTest::newRow("FF FE in a broadcast's data while the answer is awaited")
         << QByteArray() << H("FFFD43FFFE5A18FFFE010706") << H("010706")
         << QByteArrayList { H("43FFFE5A18") };
@@ -140,8 +140,8 @@ void TestLink::readsAnswersAndBroadcasts()
     rig.state.InpStr = before;
     QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
     QByteArrayList broadcasts;
-    connect(&rig.link, &SerialLink::broadcastReceived, this,
-        [&broadcasts](const QByteArray &message) { broadcasts << message; });
+    connect(&rig.link, &SerialLink::broadcastsReceived, this,
+        [&broadcasts](const QByteArrayList &messages) { broadcasts += messages; });
 
     const auto answer = rig.send(H("010706"));
     QVERIFY(rig.state.WaitAnswer);
@@ -207,7 +207,7 @@ void TestLink::timeLimit()
     QVERIFY(rig.sim.isReady() && rig.link.open(2));
     rig.sim.device().setSilent(true);
     rig.state.ProgMode = progModeAtStart;
-    QSignalSpy broadcasts(&rig.link, &SerialLink::broadcastReceived);
+    QSignalSpy broadcasts(&rig.link, &SerialLink::broadcastsReceived);
 
     const auto answer = rig.send(H("010706"));
     rig.state.ProgMode = progModeDuringWait;
@@ -300,8 +300,8 @@ void TestLink::findsTheDevice_data()
         << 5 << "5" << QByteArray() << Captions({}) << "5";
     QTest::newRow("stored port wrong: search from 1 stops at the device")
         << 2 << "5" << QByteArray() << Captions({ 1, 2 }) << "2";
-    QTest::newRow("stored port out of range") << 1 << "31" << QByteArray() << Captions({ 1 })
-                                              << "1";
+    QTest::newRow("stored port out of range")
+        << 1 << "31" << QByteArray() << Captions({ 1 }) << "1";
     QTest::newRow("the time-out answer is no probe answer")
         << 2 << QString() << H("FFFE010100") << Captions({ 1, 2 }) << "2";
     QTest::newRow("61 82 with another check byte is none")

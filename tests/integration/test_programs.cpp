@@ -35,9 +35,7 @@ constexpr int WaitMs = 20000;
 bool WaitForLine(ChildProgram &program, const QString &text)
 {
     return QTest::qWaitFor(
-        [&] {
-            return !(program.errorLines() + program.outputLines()).filter(text).isEmpty();
-        },
+        [&] { return !(program.errorLines() + program.outputLines()).filter(text).isEmpty(); },
         WaitMs);
 }
 
@@ -158,9 +156,11 @@ void TestPrograms::serverServesAndEnds()
     const auto [answer, status] = runClient({ "--port", QString::number(m_ports.first), "2181A0" });
     QCOMPARE(answer, QStringLiteral("2181A0"));
     QCOMPARE(status, 0);
-    QVERIFY(WaitForLine(server, QStringLiteral("command slot 1: 127.0.0.1 closed (closed by the client)")));
+    QVERIFY(WaitForLine(
+        server, QStringLiteral("command slot 1: 127.0.0.1 closed (closed by the client)")));
     QVERIFY(QFileInfo::exists(m_settings + QStringLiteral(".instance.lock")));
-    QVERIFY(QDir(temporary.path()).entryList({ "*.lock" }, QDir::AllEntries | QDir::Hidden).isEmpty());
+    QVERIFY(
+        QDir(temporary.path()).entryList({ "*.lock" }, QDir::AllEntries | QDir::Hidden).isEmpty());
     QCOMPARE(::kill(pid_t(server.pid()), ending), 0);
     QVERIFY(WaitForExit(server));
     QCOMPARE(server.exitStatus(), 0);
@@ -175,8 +175,10 @@ void TestPrograms::serverFailsWhenItCannotServe_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
-    QTest::newRow("command port taken") << "command" << 1 << "error: Command service cannot listen on port";
-    QTest::newRow("broadcast port taken") << "broadcast" << 1 << "error: Broadcast service cannot listen on port";
+    QTest::newRow("command port taken")
+        << "command" << 1 << "error: Command service cannot listen on port";
+    QTest::newRow("broadcast port taken")
+        << "broadcast" << 1 << "error: Broadcast service cannot listen on port";
     QTest::newRow("settings path is a FIFO") << "fifo" << 1 << "is not a regular file";
     QTest::newRow("settings path is a folder") << "folder" << 1 << "is not a regular file";
     QTest::newRow("a bad option") << "option" << 2 << "Try 'qx-server --help'";
@@ -227,7 +229,8 @@ void TestPrograms::serverSearchesUntilItsDeviceAppears()
     simulator.start(QStringLiteral(QX_SIM_PROGRAM), { "--link", link });
     QVERIFY2(WaitForLine(server, QStringLiteral("Server läuft ....")), qPrintable(Said(server)));
     QVERIFY(Said(server).count(QStringLiteral("device not found")) == 1); // once, not per search
-    const auto [answer, status] = runClient({ "--port", QString::number(m_ports.first), "F20203F3" });
+    const auto [answer, status]
+        = runClient({ "--port", QString::number(m_ports.first), "F20203F3" });
     QCOMPARE(answer, QStringLiteral("6182E3"));
 }
 
@@ -270,11 +273,14 @@ void TestPrograms::serverLogsPrioritiesToTheJournal()
 {
     const QString log = m_dir->filePath(QStringLiteral("journal"));
     QFile(log).open(QIODevice::WriteOnly);
-    struct stat journal {};
+    struct stat journal
+    {
+    };
     QCOMPARE(::stat(QFile::encodeName(log).constData(), &journal), 0);
     QProcess server; // standard error on the "journal" itself
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(journal.st_dev).arg(journal.st_ino));
+    environment.insert(
+        "JOURNAL_STREAM", QStringLiteral("%1:%2").arg(journal.st_dev).arg(journal.st_ino));
     server.setProcessEnvironment(environment);
     server.setStandardErrorFile(log);
     server.start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments({ "--port", "1=/dev/null" }));
@@ -282,7 +288,8 @@ void TestPrograms::serverLogsPrioritiesToTheJournal()
         QFile file(log);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     };
-    QVERIFY2(QTest::qWaitFor([&] { return logged().contains("<4>port 1 (/dev/null) does not open"); }, WaitMs),
+    QVERIFY2(QTest::qWaitFor(
+                 [&] { return logged().contains("<4>port 1 (/dev/null) does not open"); }, WaitMs),
         qPrintable(logged()));
     server.terminate();
     QVERIFY(server.waitForFinished(WaitMs));
@@ -302,11 +309,14 @@ void TestPrograms::clientExitStatuses_data()
     QTest::addColumn<int>("status");
     const QByteArray refusal = Protocol::RefusalText();
     QTest::newRow("an answer: 0") << "command" << QByteArray("2181A0\r\n") << "2181A0" << 0;
-    QTest::newRow("6180E1: malformed, 3") << "command" << QByteArray("6180E1\r\n") << "malformed" << 3;
-    QTest::newRow("010100: no answer, 4") << "command" << QByteArray("010100\r\n") << "did not answer" << 4;
+    QTest::newRow("6180E1: malformed, 3")
+        << "command" << QByteArray("6180E1\r\n") << "malformed" << 3;
+    QTest::newRow("010100: no answer, 4")
+        << "command" << QByteArray("010100\r\n") << "did not answer" << 4;
     QTest::newRow("the refusal, cut short: 5") << "command" << refusal.left(12) << "Sorry" << 5;
     QTest::newRow("lost before the answer: 6") << "command" << QByteArray() << "lost" << 6;
-    QTest::newRow("--timeout 1 against a silent server: 4") << "silent" << QByteArray() << "no answer" << 4;
+    QTest::newRow("--timeout 1 against a silent server: 4")
+        << "silent" << QByteArray() << "no answer" << 4;
     QTest::newRow("listening: the lines, control characters made harmless, then 6")
         << "listen" << QByteArray("610263\r\n61\x1B[2J\r\n") << "610263\n61?[2J" << 6;
 }
@@ -330,7 +340,8 @@ void TestPrograms::clientExitStatuses()
             connect(socket, &QTcpSocket::readyRead, socket, answer);
     });
     QStringList arguments { "--port", QString::number(scripted.serverPort()) };
-    arguments << (mode == "listen" ? QStringList { "--listen" } : QStringList { "--timeout", "1", "2181A0" });
+    arguments << (mode == "listen" ? QStringList { "--listen" }
+                                   : QStringList { "--timeout", "1", "2181A0" });
     QElapsedTimer elapsed;
     elapsed.start();
     const auto [said, status] = runClient(arguments);
@@ -345,7 +356,8 @@ void TestPrograms::clientListensAcrossAServerRestart()
     QVERIFY(broadcaster.listen(QHostAddress::LocalHost, 0));
     const quint16 port = broadcaster.serverPort();
     ChildProgram client;
-    client.start(QStringLiteral(QX_CLIENT_PROGRAM), { "--listen", "--reconnect", "--port", QString::number(port) });
+    client.start(QStringLiteral(QX_CLIENT_PROGRAM),
+        { "--listen", "--reconnect", "--port", QString::number(port) });
     for (const QByteArray &line : { QByteArray("610263"), QByteArray("42010241") }) {
         QVERIFY(broadcaster.waitForNewConnection(WaitMs));
         QTcpSocket *socket = broadcaster.nextPendingConnection();
@@ -373,7 +385,8 @@ void TestPrograms::simulatorRunsItsCommands()
     simulator.write("broadcast 61 02 63\nraw 01 02\nbogus\n");
     QVERIFY(WaitForLine(simulator, QStringLiteral("unknown command 'bogus'")));
     QByteArray got;
-    QTRY_COMPARE(got += port.readAll(), QByteArray::fromHex("FFFE6182E3FFFE42010241FFFD6102630102"));
+    QTRY_COMPARE(
+        got += port.readAll(), QByteArray::fromHex("FFFE6182E3FFFE42010241FFFD6102630102"));
     simulator.write("unplug\n");
     QVERIFY(QTest::qWaitFor([&] { return !QFileInfo::exists(link); }, WaitMs));
     simulator.write("plug\n");

@@ -96,7 +96,8 @@ void TestServer::answersEachClientItsOwnCommand()
     m_rig->device().sendRaw(QByteArray::fromHex("FFFE2101A2"));
     for (int i = 0; i < 3; ++i) {
         QVERIFY(clients[i]->waitForLine());
-        QCOMPARE(clients[i]->takeLine(), Line(QByteArray("210") + char('1' + i) + 'A' + char('2' + i)));
+        QCOMPARE(
+            clients[i]->takeLine(), Line(QByteArray("210") + char('1' + i) + 'A' + char('2' + i)));
     }
     QCOMPARE(m_rig->device().requests(),
         QList<QByteArray>({ QByteArray::fromHex("2101A2"), QByteArray::fromHex("2103A4"),
@@ -188,9 +189,8 @@ void TestServer::programmingModeKeepsOneClientAlone()
     QVERIFY(connectClients(listeners, 1, true));
     TcpClient &programmer = *commanders[1];
     bool othersClosedFirst = false;
-    connect(&m_rig->device(), &SimulatedDevice::requestReceived, this, [&] {
-        othersClosedFirst = m_rig->state().ProgMode && m_rig->commandSlotsInUse() == 1;
-    });
+    connect(&m_rig->device(), &SimulatedDevice::requestReceived, this,
+        [&] { othersClosedFirst = m_rig->state().ProgMode && m_rig->commandSlotsInUse() == 1; });
     QCOMPARE(programmer.ask("22150000\r"), Line("22150000"));
     QVERIFY(othersClosedFirst);
     QVERIFY(commanders[0]->waitForDisconnected() && commanders[2]->waitForDisconnected());
@@ -380,7 +380,8 @@ void TestServer::serviceThatCannotListenStopsTheServer()
     m_rig->beginStart();
     QTRY_VERIFY(m_rig->presentation.messageOpen());
     const QString text = m_rig->presentation.messages.last().text;
-    QVERIFY2(text.startsWith(QStringLiteral("%1 cannot listen on port %2: ").arg(service).arg(taken)),
+    QVERIFY2(
+        text.startsWith(QStringLiteral("%1 cannot listen on port %2: ").arg(service).arg(taken)),
         qPrintable(text));
     QCOMPARE(cannotServe.count(), 1);
     QVERIFY(!m_rig->server.commandService().connections().isListening());

@@ -81,8 +81,8 @@ void TestSettings::readsBackWhatWasWritten_data()
              QString::fromUtf16(u"Ger\u00E4t"), QStringLiteral("C:\\Programme\\QX\\") })
         QTest::newRow(qPrintable("text: " + text)) << SettingValue::fromText(text) << 1 << text;
     QTest::newRow("number 100") << SettingValue::fromNumber(100) << 4 << "100";
-    QTest::newRow("smallest number") << SettingValue::fromNumber(-2147483647 - 1) << 4
-                                     << "-2147483648";
+    QTest::newRow("smallest number")
+        << SettingValue::fromNumber(-2147483647 - 1) << 4 << "-2147483648";
     QTest::newRow("text as a number") << SettingValue::fromText("7") << 4 << "7";
     QTest::newRow("unknown type: nothing written") << SettingValue::fromText("1") << 3 << "none";
 }
@@ -204,9 +204,8 @@ void TestSettings::oneInstancePerStore()
     QVERIFY(gone.waitForFinished());
     QFile lock(SingleInstance::lockFilePathFor(orphan));
     QVERIFY(lock.open(QIODevice::WriteOnly));
-    lock.write(QByteArray::number(deadPid) + '\n'
-        + QCoreApplication::applicationName().toUtf8() + '\n'
-        + QSysInfo::machineHostName().toUtf8() + '\n');
+    lock.write(QByteArray::number(deadPid) + '\n' + QCoreApplication::applicationName().toUtf8()
+        + '\n' + QSysInfo::machineHostName().toUtf8() + '\n');
     lock.close();
     SingleInstance next(orphan);
     QCOMPARE(next.tryLock(), SingleInstance::Outcome::Locked);
