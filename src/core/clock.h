@@ -12,6 +12,10 @@ public:
     virtual ~Clock() = default;
     virtual qint64 milliseconds() const = 0;
     qint64 seconds() const { return milliseconds() / 1000; }
+    // How long a waiter may sleep before it looks at the clock again, with
+    // `remainingMs` left to its deadline: a clock that runs by itself is looked
+    // at when the deadline is due, and not before.
+    virtual qint64 lookAgainAfterMs(qint64 remainingMs) const { return remainingMs; }
 };
 
 // Production clock: monotonic, so setting the wall clock or a daylight-saving
@@ -27,11 +31,15 @@ private:
     QElapsedTimer m_timer;
 };
 
-// Test clock: stands still until it is moved.
+// Test clock: stands still until it is moved, so a waiter looks at it often.
 class ManualClock : public Clock
 {
 public:
     qint64 milliseconds() const override { return m_nowMs; }
+    qint64 lookAgainAfterMs(qint64 remainingMs) const override
+    {
+        return qMin<qint64>(remainingMs, 25);
+    }
     void advance(qint64 seconds) { m_nowMs += seconds * 1000; }
     void advanceMs(qint64 milliseconds) { m_nowMs += milliseconds; }
     void set(qint64 seconds) { m_nowMs = seconds * 1000; }

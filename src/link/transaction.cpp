@@ -26,6 +26,7 @@ Transaction::Transaction(ServerState &state, SerialLink &link, const Clock &cloc
     , m_passTimer(new QTimer(this))
 {
     m_passTimer->setSingleShot(true);
+    m_passTimer->setTimerType(Qt::PreciseTimer);
     connect(m_passTimer, &QTimer::timeout, this, &Transaction::runPass);
     connect(&m_link, &SerialLink::answerReceived, this, &Transaction::takeAnswer);
 }
@@ -141,13 +142,15 @@ void Transaction::endGuard()
 
 void Transaction::scheduleNextPass()
 {
-    qint64 wait = PassInterval.count();
+    qint64 deadline = 0;
     if (m_lineState == State::WaitingForAnswer)
-        wait = qBound<qint64>(0, m_deadlineMs - now(), wait);
+        deadline = m_deadlineMs;
     else if (m_lineState == State::LateAnswerGuard)
-        wait = qBound<qint64>(0, m_guardEndMs - now(), wait);
+        deadline = m_guardEndMs;
     else
         return;
+    // No polling while the line waits: the next look is when the deadline is due.
+    const qint64 wait = m_clock.lookAgainAfterMs(qMax<qint64>(0, deadline - now()));
     m_passTimer->start(std::chrono::milliseconds(wait));
 }
 

@@ -16,7 +16,7 @@ class SerialLink;
 // SendData writes FF FE + the message and returns at once. The open transaction
 // completes with the first answer frame that the serial link reads after the
 // request was written or, once the time limit has passed, with TimeoutAnswer
-// (01 01 00). A short timer looks at the clock while it waits.
+// (01 01 00). A timer looks at the clock when the limit is due.
 //
 // The line is in one of three states:
 //   Idle             no request open; an answer frame now answers nothing and goes;
@@ -44,9 +44,7 @@ public:
     using State = LinkState; // Idle, WaitingForAnswer or LateAnswerGuard
 
     // The answer limits (2,000 ms, 60,000 ms in programming mode) and the
-    // guard's time (1,000 ms) are Protocol's; a pass looks at the clock at least
-    // this often while the line is not idle.
-    static constexpr std::chrono::milliseconds PassInterval { 25 };
+    // guard's time (1,000 ms) are Protocol's.
 
     Transaction(
         ServerState &state, SerialLink &link, const Clock &clock, QObject *parent = nullptr);
@@ -82,7 +80,7 @@ private:
     ServerState &m_state;
     SerialLink &m_link;
     const Clock &m_clock;
-    QTimer *m_passTimer = nullptr; // runs only while the line is not idle
+    QTimer *m_passTimer = nullptr; // due at the deadline while the line is not idle
     State m_lineState = State::Idle; // the line as this transaction sees it; mirrored into
                                      // ServerState::Link unless the search owns the port
     QByteArray m_request; // the open transaction's message
