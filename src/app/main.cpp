@@ -71,6 +71,11 @@ bool RunsHeadless(const Options &options)
 
 std::unique_ptr<QCoreApplication> MakeApplication(bool headless, int &argc, char *argv[])
 {
+    // Headless, only sockets, a serial port and timers wait on the event loop: Qt's own dispatcher
+    // serves them with less work per pass than the GLib main loop (a round trip is mostly the
+    // passes of the loop). A desktop keeps GLib, which its platform plugins may expect.
+    if (headless && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     std::unique_ptr<QCoreApplication> app = headless
         ? std::make_unique<QCoreApplication>(argc, argv)
         : std::make_unique<QApplication>(argc, argv);

@@ -26,9 +26,13 @@ void BroadcastService::SubmitBC(const QByteArray &zeile)
 
 void BroadcastService::SubmitBC(const QByteArrayList &messages)
 {
-    QByteArray lines;
+    qsizetype length = 0;
     for (const QByteArray &message : messages)
-        lines += HexLine(message);
+        length += HexLineLength(message);
+    QByteArray lines;
+    lines.reserve(length);
+    for (const QByteArray &message : messages)
+        AppendHexLine(lines, message);
     for (int slot = 1; slot <= LastConnectionSlot; ++slot) {
         if (m_state.BcInUse[slot] == 1)
             m_connections.write(slot, lines);

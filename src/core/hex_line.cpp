@@ -1,11 +1,39 @@
 #include "hex_line.h"
 
-QByteArray HexText(const QByteArray &bytes)
+namespace {
+
+void AppendHexDigits(QByteArray &text, QByteArrayView bytes)
 {
-    return bytes.toHex().toUpper();
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    const qsizetype start = text.size();
+    text.resize(start + 2 * bytes.size());
+    char *out = text.data() + start;
+    for (char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        *out++ = Digits[value >> 4];
+        *out++ = Digits[value & 15];
+    }
 }
 
-QByteArray HexLine(const QByteArray &message)
+} // namespace
+
+QByteArray HexText(QByteArrayView bytes)
 {
-    return HexText(message) + "\r\n";
+    QByteArray text;
+    AppendHexDigits(text, bytes);
+    return text;
+}
+
+void AppendHexLine(QByteArray &lines, QByteArrayView message)
+{
+    AppendHexDigits(lines, message);
+    lines.append("\r\n", 2);
+}
+
+QByteArray HexLine(QByteArrayView message)
+{
+    QByteArray line;
+    line.reserve(HexLineLength(message));
+    AppendHexLine(line, message);
+    return line;
 }

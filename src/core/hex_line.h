@@ -1,10 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 // One message as a text line of both services: every byte as two upper-case
 // hex digits, no separators, ended by CR LF. An empty message gives "\r\n".
-QByteArray HexLine(const QByteArray &message);
+QByteArray HexLine(QByteArrayView message);
+// The same line appended to `lines` (a burst of broadcasts becomes one text).
+void AppendHexLine(QByteArray &lines, QByteArrayView message);
+// The length of a message's line.
+inline qsizetype HexLineLength(QByteArrayView message)
+{
+    return 2 * message.size() + 2;
+}
 
 // The same digits without the line end, for log lines.
-QByteArray HexText(const QByteArray &bytes);
+QByteArray HexText(QByteArrayView bytes);
