@@ -4,6 +4,7 @@
 #include "child_program.h"
 #include "free_port.h"
 #include "server_setup.h"
+#include "step_run.h"
 #include "tagged_message.h"
 
 #include <QElapsedTimer>
@@ -11,7 +12,6 @@
 #include <QTimer>
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <numeric>
 
@@ -58,31 +58,36 @@ double PerSecond(const QList<qint64> &roundTripsUs)
 
 BenchRun::BenchRun(QObject *parent)
     : QObject(parent)
-    , m_scope(new QObject(this))
+    , m_steps(new StepRun(QStringLiteral("qx-bench"), this))
     , m_clientOwner(new QObject(this))
 {
+    connect(m_steps, &StepRun::finished, this, [this] {
+        m_figures.errors = m_steps->failures();
+        Q_EMIT finished();
+    });
     for (ChildProgram *&device : m_devices)
         device = new ChildProgram(this);
 }
 
 void BenchRun::start()
 {
-    add(QStringLiteral("starting five simulated devices"), [this] { startDevices(); });
-    add(QStringLiteral("starting qx-server twice (one on the 57600 baud device) and socat"),
+    m_steps->add(QStringLiteral("starting five simulated devices"), [this] { startDevices(); });
+    m_steps->add(
+        QStringLiteral("starting qx-server twice (one on the 57600 baud device) and socat"),
         [this] { startPrograms(); });
-    add(QStringLiteral("idle CPU of qx-server over 10 s"),
+    m_steps->add(QStringLiteral("idle CPU of qx-server over 10 s"),
         [this] { measureCpu(IdleTime, Figure::IdleCpuPercent); });
-    add(QStringLiteral("connecting a client on each path"), [this] { openClients(); });
+    m_steps->add(QStringLiteral("connecting a client on each path"), [this] { openClients(); });
     addPathSteps();
     addServerSteps();
-    add(QStringLiteral("ending the programs"), [this] { stopAll(); });
-    QTimer::singleShot(0, this, &BenchRun::runStep);
+    m_steps->add(QStringLiteral("ending the programs"), [this] { stopAll(); });
+    m_steps->start();
 }
 
 // The paths side by side, taking turns.
 void BenchRun::addPathSteps()
 {
-    add(QStringLiteral("command round trip: 1,000 commands on each path in turn"), [this] {
+    m_steps->add(QStringLiteral("command round trip: 1,000 commands on each path in turn"), [this] {
         runCommands(m_pathClients, WarmUpCommands, RoundTripCommands, true, [this](const auto &r) {
             for (const Path path : Paths) {
                 const QList<double> us = ToDouble(r.roundTripsUs.at(int(path)));
@@ -91,88 +96,52 @@ void BenchRun::addPathSteps()
             }
         });
     });
-    add(QStringLiteral("commands per second: 10,000 commands on each path in turn"), [this] {
-        runCommands(m_pathClients, 0, ThroughputCommands, true, [this](const auto &r) {
-            for (const Path path : Paths)
-                m_figures.at(Figure::CommandsPerSecond, path)
-                    = PerSecond(r.roundTripsUs.at(int(path)));
-        });
-    });
-    for (int round = 1; round <= BurstRounds; ++round)
-        add(QStringLiteral("10,000 broadcasts to 1 client on each path, %1 of %2")
-                .arg(round)
-                .arg(BurstRounds),
-            [this] { runBursts(0); });
-    add(QStringLiteral("at 57600 baud: 600 commands, direct and qx-server in turn"), [this] {
-        runCommands(
-            m_pacedClients, LineRateWarmUpCommands, LineRateCommands, true, [this](const auto &r) {
-                for (const Path path : { Path::Direct, Path::Server })
-                    m_figures.at(Figure::LineRateCommandsPerSecond, path)
+    m_steps->add(
+        QStringLiteral("commands per second: 10,000 commands on each path in turn"), [this] {
+            runCommands(m_pathClients, 0, ThroughputCommands, true, [this](const auto &r) {
+                for (const Path path : Paths)
+                    m_figures.at(Figure::CommandsPerSecond, path)
                         = PerSecond(r.roundTripsUs.at(int(path)));
             });
-    });
+        });
+    for (int round = 1; round <= BurstRounds; ++round)
+        m_steps->add(QStringLiteral("10,000 broadcasts to 1 client on each path, %1 of %2")
+                         .arg(round)
+                         .arg(BurstRounds),
+            [this] { runBursts(0); });
+    m_steps->add(
+        QStringLiteral("at 57600 baud: 600 commands, direct and qx-server in turn"), [this] {
+            runCommands(m_pacedClients, LineRateWarmUpCommands, LineRateCommands, true,
+                [this](const auto &r) {
+                    for (const Path path : { Path::Direct, Path::Server })
+                        m_figures.at(Figure::LineRateCommandsPerSecond, path)
+                            = PerSecond(r.roundTripsUs.at(int(path)));
+                });
+        });
 }
 
 // What only the server has: many clients, and the process itself.
 void BenchRun::addServerSteps()
 {
-    add(QStringLiteral("qx-server: 99 more command and broadcast clients"),
+    m_steps->add(QStringLiteral("qx-server: 99 more command and broadcast clients"),
         [this] { openServerClients(ManyClients - 1); });
-    add(QStringLiteral("qx-server: 100 clients × 100 commands"), [this] {
+    m_steps->add(QStringLiteral("qx-server: 100 clients × 100 commands"), [this] {
         runCommands(m_commandClients, 0, CommandsPerClient, false, [this](const auto &r) {
             m_figures.at(Figure::CommandsPerSecond100, Path::Server) = r.perSecond;
             m_figures.foreignAnswers100 = r.wrong;
         });
     });
-    add(QStringLiteral("qx-server: 10,000 broadcasts to 100 clients"), [this] {
+    m_steps->add(QStringLiteral("qx-server: 10,000 broadcasts to 100 clients"), [this] {
         runBurst(m_broadcastClients, ServerDevice, [this](double seconds) {
             m_figures.at(Figure::Burst100Ms, Path::Server) = seconds * 1000;
             // The memory with all 200 clients, just after the server has served every one.
             if (const std::optional<qint64> bytes = m_server->residentBytes())
                 m_figures.at(Figure::ResidentMb200, Path::Server) = double(*bytes) / 1e6;
-            next();
+            m_steps->next();
         });
     });
-    add(QStringLiteral("CPU of qx-server while a command waits on a silent device"),
+    m_steps->add(QStringLiteral("CPU of qx-server while a command waits on a silent device"),
         [this] { measureSilentWait(); });
-}
-
-void BenchRun::add(const QString &name, std::function<void()> step)
-{
-    m_steps.append({ name, std::move(step) });
-}
-
-void BenchRun::runStep()
-{
-    delete m_scope;
-    m_scope = new QObject(this);
-    if (m_failed && m_steps.size() > 1)
-        m_steps = m_steps.mid(m_steps.size() - 1);
-    if (m_steps.isEmpty()) {
-        Q_EMIT finished();
-        return;
-    }
-    const Step step = m_steps.takeFirst();
-    std::fprintf(stderr, "qx-bench: %s\n", qPrintable(step.name));
-    m_stepRunning = true;
-    step.run();
-}
-
-void BenchRun::next()
-{
-    // Once per step, and from the event loop: the caller may be a signal of what the next step
-    // deletes.
-    if (std::exchange(m_stepRunning, false))
-        QTimer::singleShot(0, this, &BenchRun::runStep);
-}
-
-void BenchRun::fail(const QString &reason)
-{
-    if (!m_stepRunning)
-        return;
-    m_figures.errors.append(reason);
-    m_failed = true;
-    next();
 }
 
 // ---- programs and clients --------------------------------------------------------------------
@@ -188,12 +157,12 @@ void BenchRun::startDevices()
         m_devices[device]->waitForLine(QStringLiteral("pty: "), StartTimeout,
             [this, device, waiting](const std::optional<QString> &line) {
                 if (!line) {
-                    fail(QStringLiteral("qx-sim: ") + m_devices[device]->endDescription());
+                    m_steps->fail(QStringLiteral("qx-sim: ") + m_devices[device]->endDescription());
                     return;
                 }
                 m_ptys[device] = line->mid(line->indexOf(QLatin1Char(' ')) + 1);
                 if (--*waiting == 0)
-                    next();
+                    m_steps->next();
             });
     }
 }
@@ -202,17 +171,18 @@ void BenchRun::startPrograms()
 {
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
     if (socat.isEmpty()) {
-        fail(QStringLiteral("socat is not installed (scripts/install-deps socat)"));
+        m_steps->fail(QStringLiteral("socat is not installed (scripts/install-deps socat)"));
         return;
     }
     auto waiting = std::make_shared<int>(3);
     const auto ready = [this, waiting](ChildProgram *program, const QString &name) {
         return [this, waiting, program, name](const std::optional<QString> &line) {
             if (!line)
-                fail(QStringLiteral("%1 did not start: %2: %3")
-                         .arg(name, program->endDescription(), program->errorLines().join(u'\n')));
+                m_steps->fail(
+                    QStringLiteral("%1 did not start: %2: %3")
+                        .arg(name, program->endDescription(), program->errorLines().join(u'\n')));
             else if (--*waiting == 0)
-                next();
+                m_steps->next();
         };
     };
     for (const Device device : { ServerDevice, PacedServerDevice }) {
@@ -242,7 +212,7 @@ DeviceClient *BenchRun::client(DeviceClient::Kind kind, const QString &pty, quin
 {
     auto *client = new DeviceClient(kind, pty, port, m_clientOwner);
     // Whichever step runs, a client that fails fails it.
-    connect(client, &DeviceClient::failed, this, &BenchRun::fail);
+    connect(client, &DeviceClient::failed, m_steps, &StepRun::fail);
     return client;
 }
 
@@ -276,14 +246,14 @@ void BenchRun::openAll(const QList<DeviceClient *> &clients)
 {
     auto waiting = std::make_shared<qsizetype>(clients.size());
     for (DeviceClient *client : clients) {
-        connect(client, &DeviceClient::opened, m_scope, [this, waiting] {
+        connect(client, &DeviceClient::opened, m_steps->scope(), [this, waiting] {
             if (--*waiting == 0)
-                next();
+                m_steps->next();
         });
         client->open();
     }
-    QTimer::singleShot(StepTimeout, m_scope, [this, waiting] {
-        fail(QStringLiteral("%1 connections not opened in time").arg(*waiting));
+    QTimer::singleShot(StepTimeout, m_steps->scope(), [this, waiting] {
+        m_steps->fail(QStringLiteral("%1 connections not opened in time").arg(*waiting));
     });
 }
 
@@ -305,7 +275,7 @@ void BenchRun::stopAll()
             if (server)
                 m_figures.serverEnds.append(program->endDescription());
             if (--*waiting == 0)
-                next();
+                m_steps->next();
         });
         if (m_devices.cend() != std::find(m_devices.cbegin(), m_devices.cend(), program))
             program->closeInput(); // a simulator ends with its input
@@ -319,16 +289,16 @@ void BenchRun::stopAll()
 void BenchRun::runCommands(
     const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store)
 {
-    auto *load = new CommandLoad(clients, warmUp > 0 ? warmUp : commands, inTurn, m_scope);
+    auto *load = new CommandLoad(clients, warmUp > 0 ? warmUp : commands, inTurn, m_steps->scope());
     connect(load, &CommandLoad::finished, this, [=](const CommandLoad::Result &result) {
         m_figures.wrongAnswers += result.wrong;
         if (!result.error.isEmpty()) {
-            fail(result.error);
+            m_steps->fail(result.error);
         } else if (warmUp > 0) {
             runCommands(clients, 0, commands, inTurn, store); // the measured part
         } else {
             store(result);
-            next();
+            m_steps->next();
         }
     });
     load->start(StepTimeout);
@@ -337,7 +307,7 @@ void BenchRun::runCommands(
 void BenchRun::runBursts(int path)
 {
     if (path == int(Path::Count)) {
-        next();
+        m_steps->next();
         return;
     }
     const Device device = path == int(Path::Direct) ? DirectDevice
@@ -355,11 +325,11 @@ void BenchRun::runBurst(const QList<DeviceClient *> &receivers, Device device,
     std::function<void(double seconds)> store)
 {
     auto *burst = new BroadcastBurst(
-        receivers, *m_devices[device], m_nextBroadcast, BurstBroadcasts, m_scope);
+        receivers, *m_devices[device], m_nextBroadcast, BurstBroadcasts, m_steps->scope());
     m_nextBroadcast += BurstBroadcasts;
     connect(burst, &BroadcastBurst::finished, this, [this, store](const auto &result) {
         if (!result.error.isEmpty())
-            fail(result.error);
+            m_steps->fail(result.error);
         else
             store(double(std::max<qint64>(result.elapsedUs, 1)) / 1e6);
     });
@@ -371,15 +341,15 @@ void BenchRun::measureCpu(std::chrono::milliseconds span, Figure figure)
     const std::optional<qint64> before = m_server->cpuMilliseconds();
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    QTimer::singleShot(span, Qt::PreciseTimer, m_scope, [this, before, clock, figure] {
+    QTimer::singleShot(span, Qt::PreciseTimer, m_steps->scope(), [this, before, clock, figure] {
         const std::optional<qint64> now = m_server->cpuMilliseconds();
         if (!before || !now) {
-            fail(QStringLiteral("no CPU time of qx-server in /proc"));
+            m_steps->fail(QStringLiteral("no CPU time of qx-server in /proc"));
             return;
         }
         m_figures.at(figure, Path::Server)
             = 100.0 * double(*now - *before) / double(clock->elapsed());
-        next();
+        m_steps->next();
     });
 }
 
@@ -392,7 +362,7 @@ void BenchRun::measureSilentWait()
     const auto send = [client, counter] {
         client->send(TaggedMessage::message(TaggedMessage::commandNumber(0, (*counter)++)));
     };
-    connect(client, &DeviceClient::answer, m_scope, send);
+    connect(client, &DeviceClient::answer, m_steps->scope(), send);
     measureCpu(SilentWaitTime, Figure::WaitCpuPercent);
     send();
 }

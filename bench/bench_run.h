@@ -11,6 +11,7 @@
 #include <functional>
 
 class ChildProgram;
+class StepRun;
 
 // One run of the benchmark, step by step on the event loop. Each path has a simulated device of
 // its own (qx-sim, answering at once), so that the paths can take turns command by command and
@@ -42,12 +43,6 @@ private:
     };
     using Store = std::function<void(const CommandLoad::Result &result)>;
 
-    // A step; skipped once a step has failed, unless it is the last (which ends the programs).
-    void add(const QString &name, std::function<void()> step);
-    void runStep();
-    void next();
-    void fail(const QString &reason);
-
     void addPathSteps();
     void addServerSteps();
     void startDevices();
@@ -68,16 +63,9 @@ private:
     void measureSilentWait();
     void stopAll();
 
-    struct Step
-    {
-        QString name;
-        std::function<void()> run;
-    };
-
     Figures m_figures;
     QTemporaryDir m_dir;
-    QList<Step> m_steps;
-    QObject *m_scope = nullptr; // what one step made: loads, bursts, timers; renewed per step
+    StepRun *m_steps = nullptr; // the last one ends the programs
     std::array<ChildProgram *, DeviceCount> m_devices {};
     std::array<QString, DeviceCount> m_ptys;
     ChildProgram *m_server = nullptr; // on ServerDevice
@@ -95,6 +83,4 @@ private:
     QList<DeviceClient *> m_broadcastClients;
     std::array<QList<double>, size_t(Path::Count)> m_burstSamples; // frames/s
     quint32 m_nextBroadcast = 0;
-    bool m_stepRunning = false;
-    bool m_failed = false;
 };

@@ -1,23 +1,21 @@
 #pragma once
 
-#include "broadcast_reader.h"
-#include "storm_client.h"
+#include "command_client.h"
+#include "server_setup.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTemporaryDir>
 
-#include <functional>
-
 class ChildProgram;
-class QTimer;
+class QTcpSocket;
+class StepRun;
 
-// One load and fault run against qx-server and the simulated device, both as processes of their
-// own: start them -> broadcast readers and clients that never read connect -> storm: tagged
-// commands, junk, overlong lines, vanishing clients, numbered broadcasts; the device floods
-// garbage and, later, is unplugged for a moment -> drain -> SIGTERM -> the verdict, one line per
-// rule, and whether every rule held.
+// One load and fault run against qx-server and the simulated device, both processes of their own,
+// in steps: start them -> storm (broadcast listeners, some never reading; tagged commands, junk and
+// overlong lines, vanishing clients, numbered broadcasts; the device floods garbage and is
+// unplugged for a moment) -> drain -> end them with SIGTERM -> report: one verdict per rule.
+// A step past its time limit is a failure and skips to SIGTERM.
 class LoadRun : public QObject
 {
     Q_OBJECT
@@ -25,9 +23,7 @@ class LoadRun : public QObject
 public:
     struct Options
     {
-        // Four faults of each kind, and a broadcast rate that fills the clients that never read
-        // past the server's output cap.
-        bool longForm = false;
+        bool longForm = false; // four faults of each kind, clients that never read closed
         int seconds = 0; // of storm
         qint64 memoryLimitBytes = 0; // the server's VmRSS must stay at or below it
     };
@@ -38,55 +34,44 @@ public:
 
 Q_SIGNALS:
     void finished(int exitStatus); // 0: every rule held
-    void broadcastsQuiet(); // paused, and every reader has every broadcast sent
 
 private:
-    void next();
-    void fail(const QString &reason);
+    // A client of the broadcast service. One that never reads lets what the server sends pile
+    // up on the server's side, until the server closes it as a slow reader.
+    struct Listener
+    {
+        QTcpSocket *socket = nullptr;
+        quint32 next = 0; // one past the highest number received
+        qint64 lost = 0; // numbers skipped: on their way when the device was unplugged
+        qint64 bad = 0; // lines that are no numbered broadcast, out of order, twice, or lost
+    };
 
     void startPrograms();
     void connectListeners();
+    void readBroadcasts(Listener &reader);
     void storm();
-    void drain();
-    void stopServer();
-
     void emitBroadcasts();
-    void checkQuiet();
-    quint32 slowestReader() const;
     void floodGarbage();
     void unplugDevice();
-
-    // Whether a rule held, and what was seen.
-    using Verdict = std::pair<bool, QString>;
-    Verdict answersVerdict() const;
-    Verdict broadcastsVerdict() const;
-    // Prints the verdicts; true when every rule held.
+    void drain();
+    quint32 slowestReader() const;
+    void stopPrograms();
     bool report();
 
     Options m_options;
     QTemporaryDir m_dir;
-    Tally m_tally;
-    QList<std::function<void()>> m_steps;
+    StepRun *m_steps = nullptr; // the last one ends the programs
     ChildProgram *m_device = nullptr; // qx-sim
     ChildProgram *m_server = nullptr;
-    quint16 m_commandPort = 0;
-    quint16 m_broadcastPort = 0;
-    QList<BroadcastReader *> m_readers;
-    QList<StormClient *> m_commandClients;
-    QList<StormClient *> m_otherClients;
-    QTimer *m_emitTimer = nullptr;
-    QElapsedTimer m_sinceEmit;
-    double m_credit = 0; // broadcasts due and not yet sent
+    ServerSetup m_setup; // the device's path and the server's ports
+    QList<Listener> m_listeners; // the ones that never read first
+    int m_listenersConnected = 0;
+    Tally m_tally;
+    QList<CommandClient *> m_clients;
+    int m_idleClients = 0;
     quint32 m_nextBroadcast = 0;
-    bool m_emitting = false; // false while paused or unplugged
-    QList<std::pair<qint64, qint64>> m_deviceAway; // ms of the run: unplug .. first echo after
-    QList<BroadcastReader::Range> m_lostWithDevice; // broadcasts that may die with the line
-    QStringList m_failures;
-    qint64 m_peakResidentBytes = 0;
-    int m_residentSamples = 0;
+    QList<quint32> m_resumedAt; // the broadcast after each unplug: one per unplug
     int m_floods = 0;
-    int m_unplugs = 0;
     int m_slowReadersClosed = 0; // "slow reader" in the server's log
-    int m_readersConnected = 0; // taken before SIGTERM, which closes every connection
-    bool m_stopping = false;
+    qint64 m_peakResidentBytes = 0; // the server's VmRSS
 };

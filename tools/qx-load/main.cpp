@@ -9,34 +9,25 @@
 #include <csignal>
 #include <cstdio>
 
-namespace {
-
-constexpr int ShortSeconds = 20;
-constexpr int LongSeconds = 300;
-constexpr int DefaultMemoryLimitMb = 200;
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
+    constexpr int ShortSeconds = 20;
+    constexpr int LongSeconds = 300;
+    constexpr int DefaultMemoryLimitMb = 200;
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("qx-load"));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Load and fault storm of qx-server (next to this build) with the simulated device: 100 "
-        "command clients with tagged commands, ~100 readers of numbered broadcasts, clients that "
-        "send junk and overlong lines, vanish or never read, a device that floods garbage and is "
-        "unplugged for a moment. Exit status 0 when every rule held."));
+        "Load and fault storm of qx-server (next to this build) with the simulated device. Exit "
+        "status 0 when every rule held."));
     parser.addHelpOption();
     parser.addOptions({
         { QStringLiteral("long"),
-            QStringLiteral("%1 s of storm instead of %2, four faults of each kind, and enough "
-                           "broadcasts that clients that never read are closed as slow readers.")
-                .arg(LongSeconds)
-                .arg(ShortSeconds) },
+            QString::asprintf("%d s of storm instead of %d, four faults of each kind, and enough "
+                              "broadcasts that clients that never read are closed as slow readers.",
+                LongSeconds, ShortSeconds) },
         { QStringLiteral("memory-limit"),
-            QStringLiteral("Highest VmRSS of the server allowed, in MB (default %1).")
-                .arg(DefaultMemoryLimitMb),
+            QString::asprintf(
+                "Highest VmRSS of the server allowed, in MB (default %d).", DefaultMemoryLimitMb),
             QStringLiteral("mb"), QString::number(DefaultMemoryLimitMb) },
     });
     parser.process(app);
@@ -50,7 +41,6 @@ int main(int argc, char *argv[])
         return 2;
     }
     ::signal(SIGPIPE, SIG_IGN); // clients that vanish are the point of the run
-
     LoadRun run(options);
     QObject::connect(&run, &LoadRun::finished, &app, &QCoreApplication::exit);
     run.start();
