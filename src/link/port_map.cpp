@@ -7,6 +7,10 @@ QString PortMap::path(int number) const
     const auto it = m_overrides.constFind(number);
     if (it != m_overrides.constEnd())
         return *it;
+    // Pinned: a number not given names no device, so that nothing (a stored "LCP" among them)
+    // ever opens another serial device of the machine.
+    if (!m_overrides.isEmpty())
+        return QString();
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(number);
 #else

@@ -7,8 +7,8 @@
 // Serial port numbers 1..30 and the device paths they name: 1-10 are
 // /dev/ttyUSB0-9, 11-20 /dev/ttyACM0-9, 21-30 /dev/ttyS0-9 (COM1..COM30 on
 // Windows). A path set with --port K=PATH replaces the default of K and pins
-// the search: once any path is set, only the numbers set are ever searched,
-// so no other serial device on the machine is probed.
+// the search: once any path is set, only the numbers set name a device and are
+// searched, so no other serial device on the machine is probed.
 class PortMap
 {
 public:
