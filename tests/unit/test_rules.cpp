@@ -67,7 +67,7 @@ void TestRules::translatesCommandLines_data()
     row("CR alone", "\r", "-");
     row("two digits", "21\r", "-");
     row("odd count", "2181A\r", "-");
-    row("eighteen digits", "0623456789ABCDEF01\r", "-");
+    row("eighteen digits, though the header agrees", "0723456789ABCDEF01\r", "-");
     row("three 0x pairs: nine digits", "0x21 0x81 0xA0\r", "-");
     row("a data byte announced, none there", "0101\r", "-");
     row("two announced, one there", "420102\r", "-");
