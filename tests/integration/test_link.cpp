@@ -80,10 +80,8 @@ private Q_SLOTS:
     void readsAnswersAndBroadcasts();
     void strayAnswerNeverReachesTheNextCaller_data();
     void strayAnswerNeverReachesTheNextCaller();
-    void timeLimit_data();
-    void timeLimit();
-    void lateAnswerGuard_data();
-    void lateAnswerGuard();
+    void timeLimitAndLateAnswerGuard_data();
+    void timeLimitAndLateAnswerGuard();
     void unplugEndsTheWaitWithoutSpinning();
     void findsTheDevice_data();
     void findsTheDevice();
@@ -187,72 +185,52 @@ void TestLink::strayAnswerNeverReachesTheNextCaller()
     }
 }
 
-void TestLink::timeLimit_data()
+// A request times out exactly at its limit (60 s if programming mode was on when it was written);
+// then the next request waits until the late answer has come and gone, the guard's second is up,
+// or the port is another line.
+void TestLink::timeLimitAndLateAnswerGuard_data()
 {
-    QTest::addColumn<bool>("progModeAtStart");
-    QTest::addColumn<bool>("progModeDuringWait");
+    QTest::addColumn<bool>("progModeAtWrite");
     QTest::addColumn<int>("limit"); // ms after the write
-    QTest::newRow("2,000 ms") << false << false << 2000;
-    QTest::newRow("programming mode: 60,000 ms") << true << true << 60000;
-    QTest::newRow("programming mode ending during the wait keeps 60 s") << true << false << 60000;
-    QTest::newRow("programming mode beginning during the wait keeps 2 s") << false << true << 2000;
+    QTest::addColumn<QString>("guardEnd");
+    QTest::addColumn<int>("guardMs"); // time spent in the guard before its end
+    QTest::newRow("2,000 ms, then a late answer") << false << 2000 << "late answer" << 0;
+    QTest::newRow("programming mode: 60,000 ms, a late answer near the guard's end")
+        << true << 60000 << "late answer" << 999;
+    QTest::newRow("the guard's second is up") << false << 2000 << "time" << 999;
+    QTest::newRow("the port reopened") << false << 2000 << "reopen" << 0;
 }
 
-void TestLink::timeLimit()
+void TestLink::timeLimitAndLateAnswerGuard()
 {
-    QFETCH(bool, progModeAtStart);
-    QFETCH(bool, progModeDuringWait);
+    QFETCH(bool, progModeAtWrite);
     QFETCH(int, limit);
-    Rig rig;
-    QVERIFY(rig.sim.isReady() && rig.link.open(2));
-    rig.sim.device().setSilent(true);
-    rig.state.ProgMode = progModeAtStart;
-    QSignalSpy broadcasts(&rig.link, &SerialLink::broadcastsReceived);
-
-    const auto answer = rig.send(H("010706"));
-    rig.state.ProgMode = progModeDuringWait;
-    rig.clock.advanceMs(limit - 1);
-    rig.sim.device().sendBroadcast(H("42010241")); // read while waiting; no answer
-    QVERIFY(broadcasts.wait());
-    QVERIFY(answer->isEmpty());
-    rig.clock.advanceMs(1);
-    QTRY_COMPARE(*answer, Protocol::TimeoutAnswer());
-    QCOMPARE(rig.transaction.state(), LinkState::LateAnswerGuard);
-}
-
-// After a time-out the next request waits until the late answer has come and gone, the
-// guard's time is up, or the port is another line.
-void TestLink::lateAnswerGuard_data()
-{
-    QTest::addColumn<QString>("event");
-    QTest::addColumn<int>("guardMs"); // time spent in the guard before the event
-    QTest::newRow("late answer") << "late answer" << 0;
-    QTest::newRow("late answer near the guard's end") << "late answer" << 999;
-    QTest::newRow("guard's time up without a late answer") << "time" << 999;
-    QTest::newRow("port reopened") << "reopen" << 0;
-}
-
-void TestLink::lateAnswerGuard()
-{
-    QFETCH(QString, event);
+    QFETCH(QString, guardEnd);
     QFETCH(int, guardMs);
     Rig rig;
     QVERIFY(rig.sim.isReady() && rig.link.open(2));
     SimulatedDevice &device = rig.sim.device();
     device.setSilent(true);
     QSignalSpy requests(&device, &SimulatedDevice::requestReceived);
+    QSignalSpy broadcasts(&rig.link, &SerialLink::broadcastsReceived);
+    rig.state.ProgMode = progModeAtWrite;
     const auto first = rig.send(H("2181A0"));
+    rig.state.ProgMode = !progModeAtWrite; // a later change does not change the limit
     QVERIFY(requests.wait());
-    rig.clock.advanceMs(Protocol::AnswerLimit.count());
+    rig.clock.advanceMs(limit - 1);
+    device.sendBroadcast(H("42010241")); // read while waiting; no answer
+    QVERIFY(broadcasts.wait());
+    QVERIFY(first->isEmpty());
+    rig.clock.advanceMs(1);
     QTRY_COMPARE(*first, Protocol::TimeoutAnswer());
 
     const auto second = rig.send(H("010706"));
     rig.clock.advanceMs(guardMs);
     QVERIFY(!requests.wait(100)); // held back while the guard holds
     device.setSilent(false);
-    if (event == "late answer") {
+    if (guardEnd == "late answer") {
         device.sendRaw(H("FFFE2181A0"));
-    } else if (event == "time") {
+    } else if (guardEnd == "time") {
         rig.clock.advanceMs(1);
     } else {
         rig.link.close();
