@@ -24,10 +24,10 @@ constexpr int LongestFrame = 19;
 
 const QByteArray AnswerStart("\xFF\xFE", 2);
 
-QByteArray Framed(const Frame &frame)
+QByteArray Framed(QByteArrayView buffer, const Frame &frame)
 {
     const char kind = frame.kind == Frame::Kind::Answer ? '\xFE' : '\xFD';
-    return QByteArray(1, '\xFF') + kind + frame.message;
+    return QByteArray(1, '\xFF') + kind + frame.message(buffer).toByteArray();
 }
 
 // Reads the buffer as the link does and checks what the reading says.
@@ -39,12 +39,13 @@ void Read(QByteArray &buffer, QByteArray &frames)
     qsizetype from = 0;
     for (const Frame &frame : reading.frames) {
         // Each frame is as long as its header says and stands, in order, in what was read.
-        QX_FUZZ_CHECK(frame.message.size()
-            == ReceiveBuffer::FrameLength(static_cast<quint8>(frame.message.at(0))) - 2);
-        const qsizetype at = read.indexOf(Framed(frame), from);
+        const QByteArrayView message = frame.message(buffer);
+        QX_FUZZ_CHECK(
+            message.size() == ReceiveBuffer::MessageLength(static_cast<quint8>(message[0])));
+        const qsizetype at = read.indexOf(Framed(buffer, frame), from);
         QX_FUZZ_CHECK(at >= 0);
-        from = at + frame.message.size() + 2;
-        frames += Framed(frame);
+        from = at + message.size() + 2;
+        frames += Framed(buffer, frame);
     }
     buffer.remove(0, reading.consumed);
     // What waits is one incomplete frame, or an FF that may begin one.

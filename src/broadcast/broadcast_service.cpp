@@ -2,6 +2,7 @@
 
 #include "core/hex_line.h"
 #include "core/protocol.h"
+#include "core/receive_buffer.h"
 #include "core/slot_search.h"
 
 BroadcastService::BroadcastService(ServerState &state, const Clock &clock, QObject *parent)
@@ -21,18 +22,24 @@ BroadcastService::BroadcastService(ServerState &state, const Clock &clock, QObje
 
 void BroadcastService::SubmitBC(const QByteArray &zeile)
 {
-    SubmitBC(QByteArrayList { zeile });
+    send(HexLine(zeile));
 }
 
-void BroadcastService::SubmitBC(const QByteArrayList &messages)
+void BroadcastService::SubmitBurst(QByteArrayView messages)
 {
-    qsizetype length = 0;
-    for (const QByteArray &message : messages)
-        length += HexLineLength(message);
+    // Two digits a byte, and a line end for every message of two bytes or more.
     QByteArray lines;
-    lines.reserve(length);
-    for (const QByteArray &message : messages)
-        AppendHexLine(lines, message);
+    lines.reserve(3 * messages.size());
+    for (qsizetype at = 0; at < messages.size();) {
+        const qsizetype length = ReceiveBuffer::MessageLength(static_cast<quint8>(messages[at]));
+        AppendHexLine(lines, messages.sliced(at, length));
+        at += length;
+    }
+    send(lines);
+}
+
+void BroadcastService::send(const QByteArray &lines)
+{
     for (int slot = 1; slot <= LastConnectionSlot; ++slot) {
         if (m_state.BcInUse[slot] == 1)
             m_connections.write(slot, lines);

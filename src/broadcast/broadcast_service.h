@@ -4,7 +4,7 @@
 #include "net/connection_slots.h"
 
 #include <QByteArray>
-#include <QByteArrayList>
+#include <QByteArrayView>
 #include <QObject>
 
 class Clock;
@@ -27,10 +27,13 @@ public:
     // The message as one hex line, built once, written to every slot in use in slot order;
     // a connection whose write fails is skipped. Sending is no activity.
     void SubmitBC(const QByteArray &zeile);
-    // Several messages in order: their lines go to each client in one write.
-    void SubmitBC(const QByteArrayList &messages);
+    // Messages one after another, each as long as its header says (a burst of device
+    // broadcasts): a line each, built once, all of them to each client in one write.
+    void SubmitBurst(QByteArrayView messages);
 
 private:
+    void send(const QByteArray &lines); // to every slot in use, in slot order
+
     ServerState &m_state;
     ConnectionSlots m_connections;
 };

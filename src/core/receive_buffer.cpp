@@ -83,8 +83,11 @@ Reading ReadFrames(QByteArrayView buffer)
                 return reading; // its last FF may begin a frame: the next byte decides
         }
         const bool answer = buffer.at(start + 1) == AnswerByte;
-        reading.frames.push_back(
-            { answer ? Frame::Kind::Answer : Frame::Kind::Broadcast, message.toByteArray() });
+        Frame frame;
+        frame.kind = answer ? Frame::Kind::Answer : Frame::Kind::Broadcast;
+        frame.start = start + 2;
+        frame.length = message.size();
+        reading.frames.push_back(frame);
         from = end;
         reading.consumed = end;
     }

@@ -23,6 +23,8 @@ inline int FrameLength(quint8 header)
 // Whether a message's check byte is the XOR of its header and data bytes.
 bool CheckByteAgrees(QByteArrayView message);
 
+// A complete frame as a span of the buffer it was read from (no copy: a burst
+// of broadcasts costs no allocation per frame).
 struct Frame
 {
     enum class Kind
@@ -32,8 +34,17 @@ struct Frame
     };
 
     Kind kind = Kind::Answer;
-    QByteArray message; // header, data, check byte; without the frame start
+    qsizetype start = 0; // where its message (header, data, check byte) begins
+    qsizetype length = 0; // of the message, without the frame start
+
+    QByteArrayView message(QByteArrayView buffer) const { return buffer.sliced(start, length); }
 };
+
+// The length of a message whose header byte is `header`: header, data, check byte.
+inline int MessageLength(quint8 header)
+{
+    return (header & 15) + 2;
+}
 
 struct Reading
 {

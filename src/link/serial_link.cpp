@@ -144,30 +144,33 @@ void SerialLink::readFrames()
 
 void SerialLink::dispatchFrames()
 {
-    QByteArray &buffer = m_state.InpStr;
-    ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(buffer);
-    // What stays is at most one incomplete frame, so the cap only ever meets noise.
-    buffer.remove(0, reading.consumed);
-    ReceiveBuffer::ApplyCap(buffer);
+    // The bytes read leave the buffer before anyone hears of their frames: a receiver may
+    // write a request, which looks at the buffer again. What stays is at most one incomplete
+    // frame, so the cap only ever meets noise.
+    const ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(m_state.InpStr);
+    const QByteArray read = m_state.InpStr.first(reading.consumed);
+    m_state.InpStr.remove(0, reading.consumed);
+    ReceiveBuffer::ApplyCap(m_state.InpStr);
     const quint64 writesBefore = m_writes;
     // Broadcasts go out together, in order, before any answer that came after them.
-    QByteArrayList broadcasts;
+    QByteArray broadcasts;
     const auto sendBroadcasts = [this, &broadcasts] {
         if (!broadcasts.isEmpty())
             Q_EMIT broadcastsReceived(std::exchange(broadcasts, {}));
     };
-    for (ReceiveBuffer::Frame &frame : reading.frames) {
+    for (const ReceiveBuffer::Frame &frame : reading.frames) {
+        const QByteArrayView message = frame.message(read);
         if (frame.kind == ReceiveBuffer::Frame::Kind::Broadcast) {
-            broadcasts << std::move(frame.message);
+            broadcasts.append(message);
             continue;
         }
         sendBroadcasts();
         if (m_writes != writesBefore) {
             // A receiver wrote a request meanwhile: this answer arrived before it.
-            qCDebug(lcFrames).noquote() << "answer" << frame.message.toHex(' ').toUpper()
+            qCDebug(lcFrames).noquote() << "answer" << message.toByteArray().toHex(' ').toUpper()
                                         << "predates the request: dropped";
         } else {
-            Q_EMIT answerReceived(frame.message);
+            Q_EMIT answerReceived(message.toByteArray());
         }
     }
     sendBroadcasts();

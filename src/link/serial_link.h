@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArrayList>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -51,8 +50,9 @@ public:
 Q_SIGNALS:
     // A complete answer frame's message, read in the pass its last byte arrived in.
     void answerReceived(const QByteArray &message);
-    // The messages of complete broadcast frames, in the order they arrived.
-    void broadcastsReceived(const QByteArrayList &messages);
+    // The messages of complete broadcast frames, in the order they arrived, one
+    // after another (each as long as its header says).
+    void broadcastsReceived(const QByteArray &messages);
     // New bytes were appended to InpStr and its frames read.
     void bytesArrived();
     // The port was closed because the device went away.

@@ -21,7 +21,7 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
 {
     connect(&m_commands, &CommandService::commandQueued, &m_worker, &QueueWorker::stepNow);
     connect(&m_link, &SerialLink::broadcastsReceived, &m_broadcasts,
-        qOverload<const QByteArrayList &>(&BroadcastService::SubmitBC));
+        [this](const QByteArray &messages) { m_broadcasts.SubmitBurst(messages); });
     connect(&m_startStop, &StartStop::cannotServe, this, &Server::cannotServe);
 
     m_timer1.setInterval(TickInterval);

@@ -113,19 +113,18 @@ void TestLink::readsAnswersAndBroadcasts_data()
     QTest::addColumn<QByteArray>("before"); // InpStr when the request is written
     QTest::addColumn<QByteArray>("arriving"); // from the device after the request
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QByteArrayList>("broadcasts");
+    QTest::addColumn<QByteArray>("broadcasts"); // their messages one after another
 
     QTest::newRow("noise before the answer")
-        << QByteArray() << H("AABBFFFE010706") << H("010706") << QByteArrayList {};
+        << QByteArray() << H("AABBFFFE010706") << H("010706") << QByteArray();
     QTest::newRow("a second answer frame answers nothing")
-        << QByteArray() << H("FFFE010706FFFE010405") << H("010706") << QByteArrayList {};
+        << QByteArray() << H("FFFE010706FFFE010405") << H("010706") << QByteArray();
     QTest::newRow("an answer there before the request answers nothing")
-        << H("FFFE42010241") << H("FFFE010706") << H("010706") << QByteArrayList {};
-    QTest::newRow("piece of an old answer goes, the broadcast after it is read") << H(
-        "FFFE61FFFD010203") << H("FFFE010706") << H("010706") << QByteArrayList { H("010203") };
+        << H("FFFE42010241") << H("FFFE010706") << H("010706") << QByteArray();
+    QTest::newRow("piece of an old answer goes, the broadcast after it is read")
+        << H("FFFE61FFFD010203") << H("FFFE010706") << H("010706") << H("010203");
     QTest::newRow("FF FE in a broadcast's data while the answer is awaited")
-        << QByteArray() << H("FFFD43FFFE5A18FFFE010706") << H("010706")
-        << QByteArrayList { H("43FFFE5A18") };
+        << QByteArray() << H("FFFD43FFFE5A18FFFE010706") << H("010706") << H("43FFFE5A18");
 }
 
 void TestLink::readsAnswersAndBroadcasts()
@@ -137,9 +136,9 @@ void TestLink::readsAnswersAndBroadcasts()
     rig.sim.device().setSilent(true);
     rig.state.InpStr = before;
     QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
-    QByteArrayList broadcasts;
+    QByteArray broadcasts;
     connect(&rig.link, &SerialLink::broadcastsReceived, this,
-        [&broadcasts](const QByteArrayList &messages) { broadcasts += messages; });
+        [&broadcasts](const QByteArray &messages) { broadcasts += messages; });
 
     const auto answer = rig.send(H("010706"));
     QVERIFY(rig.state.WaitAnswer);
