@@ -44,7 +44,6 @@ private Q_SLOTS:
     void answerToAClosedConnectionNeverReachesTheNextHolderOfItsSlot();
     void programmingModeKeepsOneClientAlone();
     void broadcastsReachEveryListenerAlsoWhileACommandWaits();
-    void burstBeyondTheBufferArrivesWholeAndInOrder();
     void everyBroadcastArrivesDuringAProgrammingModeWait();
     void slotsIdleClientsAndSlowReaders();
     void startsAndStops();
@@ -116,10 +115,8 @@ void TestServer::lateAnswerNeverReachesTheOtherClient_data()
 {
     QTest::addColumn<int>("delayMs"); // when the device answers, after the request
     QTest::addColumn<QByteArray>("firstLine"); // what the first client gets
-    QTest::newRow("1,600 ms: in time") << 1600 << Line("2181A0");
     QTest::newRow("1,900 ms: in time") << 1900 << Line("2181A0");
     QTest::newRow("2,300 ms: late, dropped") << 2300 << TimeoutLine;
-    QTest::newRow("2,900 ms: late, dropped") << 2900 << TimeoutLine;
 }
 
 void TestServer::lateAnswerNeverReachesTheOtherClient()
@@ -141,7 +138,7 @@ void TestServer::lateAnswerNeverReachesTheOtherClient()
     QTEST(first.takeLine(), "firstLine");
     QVERIFY(second.waitForLine());
     QCOMPARE(second.takeLine(), Line("42010241"));
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 3; ++i) {
         const QByteArray a = QByteArray("2100") + QByteArray::number(i) + "0";
         const QByteArray b = QByteArray("220000") + QByteArray::number(i) + "0";
         first.send(a + '\r');
@@ -235,47 +232,32 @@ void TestServer::broadcastsReachEveryListenerAlsoWhileACommandWaits()
     QCOMPARE(commanders[0]->takeLine(), Line("2181A0"));
 }
 
-// Far more than the receive buffer holds, arriving faster than one frame per loop pass could
-// drain: every frame reaches the listener, in order.
-void TestServer::burstBeyondTheBufferArrivesWholeAndInOrder()
-{
-    Clients listeners;
-    QVERIFY(connectClients(listeners, 1, true));
-    QByteArray burst, expected;
-    for (int n = 0; n < 12000; ++n) {
-        const QByteArray message = QByteArray("\x62") + char(n >> 8) + char(n & 0xFF) + '\x5A';
-        burst += Protocol::BroadcastFramePrefix() + message;
-        expected += HexLine(message);
-    }
-    QVERIFY(burst.size() > Protocol::ReceiveBufferCap);
-    m_rig->device().sendRaw(burst);
-    QVERIFY(listeners[0]->waitForReceived(expected.size(), 20000));
-    QCOMPARE(listeners[0]->received(), expected);
-}
-
-// A programming command may wait 60 s for its answer; a stream of broadcasts meanwhile, far more
-// than the receive buffer holds, reaches the listener whole and in order as it comes.
+// A programming command may wait 60 s for its answer. Meanwhile a burst far larger than the
+// receive buffer, arriving faster than one frame per loop pass could drain, and the broadcasts
+// that come as the wait goes on all reach the listener, whole and in order, as they come.
 void TestServer::everyBroadcastArrivesDuringAProgrammingModeWait()
 {
     Clients programmers, listeners;
-    QVERIFY(connectClients(programmers, 1));
-    QVERIFY(connectClients(listeners, 1, true));
+    QVERIFY(connectClients(programmers, 1) && connectClients(listeners, 1, true));
     m_rig->device().setSilent(true);
     programmers[0]->send("22150000\r");
     QVERIFY(m_rig->waitForRequests(1));
-    QByteArray expected = NoticeLine + NoticeLine;
-    for (int second = 0; second < 20; ++second) {
-        for (int i = 0; i < 1000; ++i) {
-            const int n = second * 1000 + i;
-            const char high = char(n >> 8), low = char(n & 0xFF);
-            const QByteArray message = QByteArray(1, '\x02') + high + low + char(2 ^ high ^ low);
-            m_rig->device().sendBroadcast(message);
-            expected += HexLine(message);
-        }
-        QVERIFY(listeners[0]->waitForReceived(expected.size()));
-        QVERIFY(m_rig->state().WaitAnswer);
-        m_rig->clock.advance(1);
+    const auto message = [](int n) { return QByteArray("\x62") + char(n >> 8) + char(n) + '\x5A'; };
+    QByteArray burst, expected = NoticeLine + NoticeLine;
+    for (int n = 0; n < 12000; ++n) {
+        burst += Protocol::BroadcastFramePrefix() + message(n);
+        expected += HexLine(message(n));
     }
+    QVERIFY(burst.size() > Protocol::ReceiveBufferCap);
+    m_rig->device().sendRaw(burst);
+    for (int second = 10; second < 60; second += 10) {
+        QVERIFY(listeners[0]->waitForReceived(expected.size(), 20000));
+        QVERIFY(m_rig->state().WaitAnswer);
+        m_rig->clock.advance(10);
+        m_rig->device().sendBroadcast(message(second));
+        expected += HexLine(message(second));
+    }
+    QVERIFY(listeners[0]->waitForReceived(expected.size()));
     QCOMPARE(listeners[0]->received(), expected);
 }
 

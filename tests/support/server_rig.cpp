@@ -1,9 +1,33 @@
 #include "server_rig.h"
 
-#include "support/slot_clients.h"
 #include "support/tcp_client.h"
 
 #include <QTest>
+#include <algorithm>
+
+namespace {
+
+// Connects `client` to the service on `port`; the slot that turned from free to in use in
+// `flags`, or 0.
+int ConnectIntoSlot(TcpClient &client, quint16 port, const SlotFlags &flags)
+{
+    const SlotFlags before = flags;
+    if (!client.connectTo(port)
+        || !QTest::qWaitFor([&] { return flags != before; }, ServerRig::WaitMs))
+        return 0;
+    for (int slot = 1; slot < SlotCount; ++slot) {
+        if (before[slot] == 0 && flags[slot] == 1)
+            return slot;
+    }
+    return 0;
+}
+
+int CountInUse(const SlotFlags &flags)
+{
+    return int(std::count(flags.begin(), flags.end(), 1));
+}
+
+} // namespace
 
 ServerRig::ServerRig(int deviceNumber, const ListenConfig &listen)
     : sim(deviceNumber)
@@ -48,12 +72,12 @@ void ServerRig::unplugDevice()
 
 int ServerRig::connectCommandClient(TcpClient &client)
 {
-    return ConnectIntoSlot(client, commandPort(), server.state().CmdInUse, WaitMs);
+    return ConnectIntoSlot(client, commandPort(), server.state().CmdInUse);
 }
 
 int ServerRig::connectBroadcastClient(TcpClient &client)
 {
-    return ConnectIntoSlot(client, broadcastPort(), server.state().BcInUse, WaitMs);
+    return ConnectIntoSlot(client, broadcastPort(), server.state().BcInUse);
 }
 
 int ServerRig::commandSlotsInUse() const

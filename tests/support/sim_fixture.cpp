@@ -9,25 +9,15 @@ SimFixture::SimFixture(int number)
         return;
     }
     for (int k = Protocol::FirstPortNumber; k <= Protocol::LastPortNumber; ++k)
-        detach(k);
+        m_ports.setPath(k, filePath(QStringLiteral("missing-%1").arg(k)));
     m_device.setLinkPath(linkPath());
     if (!m_device.plug()) {
         m_error = m_device.errorString();
         return;
     }
     if (number != 0)
-        attach(number);
+        m_ports.setPath(number, linkPath());
     m_ready = true;
-}
-
-void SimFixture::attach(int number)
-{
-    m_ports.setPath(number, linkPath());
-}
-
-void SimFixture::detach(int number)
-{
-    m_ports.setPath(number, filePath(QStringLiteral("missing-%1").arg(number)));
 }
 
 QString SimFixture::linkPath() const

@@ -26,10 +26,6 @@ public:
     PortMap &ports() { return m_ports; }
     const PortMap &ports() const { return m_ports; }
 
-    // Number `number` names the device's link, or a path that does not exist.
-    void attach(int number);
-    void detach(int number);
-
     QString linkPath() const;
     // A path in the fixture's folder, e.g. for a settings file.
     QString filePath(const QString &name) const;

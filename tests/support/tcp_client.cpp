@@ -18,14 +18,9 @@ TcpClient::~TcpClient()
     m_socket.disconnect(this); // the socket's last signals come after the members have gone
 }
 
-void TcpClient::startConnecting(quint16 port)
-{
-    m_socket.connectToHost(QHostAddress::LocalHost, port);
-}
-
 bool TcpClient::connectTo(quint16 port, int timeoutMs)
 {
-    startConnecting(port);
+    m_socket.connectToHost(QHostAddress::LocalHost, port);
     return QTest::qWaitFor(
         [this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, timeoutMs);
 }

@@ -16,8 +16,7 @@ public:
     explicit TcpClient(QObject *parent = nullptr);
     ~TcpClient() override;
 
-    // Starts connecting; connectTo() also waits until the connection is up.
-    void startConnecting(quint16 port);
+    // Connects and waits until the connection is up.
     bool connectTo(quint16 port, int timeoutMs = DefaultTimeoutMs);
     void send(const QByteArray &bytes);
     void close(); // flushes, then closes
@@ -26,7 +25,6 @@ public:
 
     QByteArray received() const { return m_received; }
     bool isDisconnected() const { return m_disconnected; }
-    QTcpSocket *socket() { return &m_socket; }
     // The first CR LF line received and not yet taken, with its line end; empty when none.
     QByteArray takeLine();
     // Sends the line and waits for the next line received; empty when none came.
