@@ -160,7 +160,8 @@ int main(int argc, char *argv[])
     const Options &options = parsed.options;
     const bool headless = RunsHeadless(options);
     const std::unique_ptr<QCoreApplication> app = MakeApplication(headless, argc, argv);
-    SetUpLogging(options.verbose);
+    // The desktop program keeps the last lines for its log window.
+    SetUpLogging(options.verbose, headless ? nullptr : &DesktopLogBook());
 
     const QString settingsPath = SettingsPathOf(options);
     if (const QString error = CheckSettings(settingsPath); !error.isEmpty())
