@@ -138,7 +138,8 @@ int RunHeadless(QCoreApplication &app, const Options &options, const ServerConfi
 int RunWindow(QCoreApplication &app, const ServerConfig &config, const SettingsStore &settings)
 {
     const MonotonicClock clock;
-    Mainform window(settings);
+    Mainform window(settings, DesktopLogBook());
+    window.setFramesSwitch(LogFrames);
     Startform splash;
     Server server(config, settings, clock, window);
     window.setServerControl(&server);
