@@ -143,7 +143,8 @@ int RunHeadless(QCoreApplication &app, const Options &options, const ServerConfi
 int RunWindow(QCoreApplication &app, const ServerConfig &config, const SettingsStore &settings)
 {
     const MonotonicClock clock;
-    Mainform window(settings);
+    Mainform window(settings, DesktopLogBook());
+    window.setFramesSwitch(LogFrames);
     Startform splash;
     Server server(config, settings, clock, window);
     window.setServerControl(&server);
@@ -165,7 +166,8 @@ int main(int argc, char *argv[])
     const Options &options = parsed.options;
     const bool headless = RunsHeadless(options);
     const std::unique_ptr<QCoreApplication> app = MakeApplication(headless, argc, argv);
-    SetUpLogging(options.verbose);
+    // The desktop program keeps the last lines for its log window.
+    SetUpLogging(options.verbose, headless ? nullptr : &DesktopLogBook());
 
     const QString settingsPath = SettingsPathOf(options);
     if (const QString error = CheckSettings(settingsPath); !error.isEmpty())

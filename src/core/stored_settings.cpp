@@ -6,6 +6,7 @@
 #include "core/string_table.h"
 
 #include <QDir>
+#include <limits>
 
 namespace {
 
@@ -13,6 +14,10 @@ const QString ProgramFolderValue = QStringLiteral("SP");
 const QString LanguageValue = QStringLiteral("Lang");
 const QString AutoStartValue = QStringLiteral("AutoStart");
 const QString PortValue = QStringLiteral("LCP");
+const QString LogLeftValue = QStringLiteral("LogLeft");
+const QString LogTopValue = QStringLiteral("LogTop");
+const QString LogWidthValue = QStringLiteral("LogWidth");
+const QString LogHeightValue = QStringLiteral("LogHeight");
 
 QString StoredText(const SettingsStore &settings, const QString &valueName)
 {
@@ -24,6 +29,13 @@ void StoreText(const SettingsStore &settings, const QString &valueName, const QS
 {
     settings.WriteKeyValue(
         QString::fromLatin1(SettingsKey), valueName, SettingValue::fromText(text), ValueTypeString);
+}
+
+int StoredWholeNumber(const SettingsStore &settings, const QString &valueName)
+{
+    using Limits = std::numeric_limits<int>;
+    const qint64 number = RoundHalfEven(LeadingNumber(StoredText(settings, valueName)));
+    return static_cast<int>(qBound(qint64(Limits::min()), number, qint64(Limits::max())));
 }
 
 } // namespace
@@ -71,6 +83,24 @@ int StoredPort(const SettingsStore &settings)
 void StorePort(const SettingsStore &settings, int number)
 {
     StoreText(settings, PortValue, QString::number(number));
+}
+
+std::optional<QRect> StoredLogWindowPlace(const SettingsStore &settings)
+{
+    const QRect place(StoredWholeNumber(settings, LogLeftValue),
+        StoredWholeNumber(settings, LogTopValue), StoredWholeNumber(settings, LogWidthValue),
+        StoredWholeNumber(settings, LogHeightValue));
+    if (place.isEmpty())
+        return std::nullopt;
+    return place;
+}
+
+void StoreLogWindowPlace(const SettingsStore &settings, const QRect &place)
+{
+    StoreText(settings, LogLeftValue, QString::number(place.left()));
+    StoreText(settings, LogTopValue, QString::number(place.top()));
+    StoreText(settings, LogWidthValue, QString::number(place.width()));
+    StoreText(settings, LogHeightValue, QString::number(place.height()));
 }
 
 int ParseStoredPort(const QString &text)

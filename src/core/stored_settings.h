@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
+#include <optional>
 
 class SettingsStore;
 
@@ -29,6 +31,12 @@ void StoreAutoStart(const SettingsStore &settings, bool on);
 // Stored as the number in decimal.
 int StoredPort(const SettingsStore &settings);
 void StorePort(const SettingsStore &settings, int number);
+
+// "LogLeft", "LogTop", "LogWidth", "LogHeight": where the log window was last,
+// the top left corner of its frame and the size inside it, in pixels. Nothing
+// when the size is missing or empty. Stored as whole numbers in decimal.
+std::optional<QRect> StoredLogWindowPlace(const SettingsStore &settings);
+void StoreLogWindowPlace(const SettingsStore &settings, const QRect &place);
 
 // The port number a stored "LCP" text gives: the number at its start, rounded
 // half to even; 0 (no stored port) when outside 1..30 or not a number.

@@ -31,6 +31,7 @@ constexpr int MLanguage = 108;
 constexpr int MLGerman = 109;
 constexpr int MLEnglish = 110;
 constexpr int MHAbout = 111;
+constexpr int MSShowLog = 112;
 constexpr int CommandPortsInUse = 120;
 constexpr int BroadcastPortsInUse = 121;
 constexpr int StartServer = 122;
@@ -41,4 +42,9 @@ constexpr int NoInterface = 132;
 constexpr int ServerStopped = 133;
 constexpr int Close = 134;
 constexpr int OwnIpAddress = 135;
+constexpr int LogTitle = 136;
+constexpr int LogFrames = 137;
+constexpr int LogCopy = 138;
+constexpr int LogClear = 139;
+constexpr int LinesDropped = 140; // %1: how many
 } // namespace TextId

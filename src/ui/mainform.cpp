@@ -3,10 +3,11 @@
 #include "aboutform.h"
 #include "client_font.h"
 #include "core/server_control.h"
-#include "core/settings_store.h"
+#include "core/stored_settings.h"
 #include "core/string_table.h"
 #include "fitted_text.h"
 #include "ipform.h"
+#include "logform.h"
 #include "picture_button.h"
 #include "status_colors.h"
 #include "twips.h"
@@ -59,9 +60,10 @@ void SetCaption(QObject *control, const QString &text)
 
 } // namespace
 
-Mainform::Mainform(const SettingsStore &settings, QWidget *parent)
+Mainform::Mainform(const SettingsStore &settings, LogBook &logBook, QWidget *parent)
     : QMainWindow(parent)
     , m_settings(settings)
+    , m_logBook(logBook)
 {
     InitUiResources();
     setWindowTitle(QString::fromLatin1(WindowTitle));
@@ -77,6 +79,11 @@ Mainform::~Mainform() = default;
 void Mainform::setServerControl(ServerControl *server)
 {
     m_server = server;
+}
+
+void Mainform::setFramesSwitch(std::function<void(bool)> logFrames)
+{
+    m_logFrames = std::move(logFrames);
 }
 
 void Mainform::createControls()
@@ -143,12 +150,16 @@ void Mainform::createMenus()
     m_mSShowIP = addAction(m_mServer, "MSShowIP", QStringLiteral("Eigene IP-Adresse anzeigen ..."));
     m_mSSep002->setVisible(false);
     m_mSShowIP->setVisible(false);
+    m_mServer->addSeparator()->setObjectName(QStringLiteral("MSSep003"));
+    m_mSShowLog
+        = addAction(m_mServer, "MSShowLog", LocalText(TextId::MSShowLog).value_or(QString()));
     connect(m_mSStartServer, &QAction::triggered, this, &Mainform::MSStartServer_Click);
     connect(m_mSStopServer, &QAction::triggered, this, &Mainform::MSStopServer_Click);
     // A checkable action has flipped its check mark before it reports the
     // click, so the click only has to store the new state.
     connect(m_mSAutoStart, &QAction::triggered, this, &Mainform::storeAutoStart);
     connect(m_mSShowIP, &QAction::triggered, this, &Mainform::MSShowIP_Click);
+    connect(m_mSShowLog, &QAction::triggered, this, &Mainform::MSShowLog_Click);
 
     m_mLanguage = addMenu("MLanguage", QStringLiteral("&Sprache"));
     m_mLGerman = addAction(m_mLanguage, "MLGerman", QStringLiteral("&Deutsch"));
@@ -238,6 +249,7 @@ void Mainform::SetLanguage()
         { m_mSStopServer, TextId::MSStopServer },
         { m_mSAutoStart, TextId::MSAutoStart },
         { m_mSShowIP, TextId::MSShowIP },
+        { m_mSShowLog, TextId::MSShowLog },
         { m_mLanguage, TextId::MLanguage },
         { m_mLGerman, TextId::MLGerman },
         { m_mLEnglish, TextId::MLEnglish },
@@ -252,6 +264,8 @@ void Mainform::SetLanguage()
         if (const auto text = LocalText(baseId))
             SetCaption(control, *text);
     }
+    if (m_logForm)
+        m_logForm->SetLanguage();
 
     // The status caption follows the server's state; its colours stay.
     const bool running = m_server && m_server->isRunning();
@@ -265,8 +279,7 @@ void Mainform::SetLanguage()
 
 void Mainform::chooseLanguage(int langOffset)
 {
-    m_settings.WriteKeyValue(QString::fromLatin1(SettingsKey), QStringLiteral("Lang"),
-        SettingValue::fromText(QString::number(langOffset)), ValueTypeString);
+    StoreLanguageOffset(m_settings, langOffset);
     setLanguageChecks(langOffset);
     Common::LangOffset = langOffset;
     SetLanguage();
@@ -291,10 +304,7 @@ void Mainform::MSAutoStart_Click()
 void Mainform::storeAutoStart()
 {
     // Takes effect at the next start of the program.
-    m_settings.WriteKeyValue(QString::fromLatin1(SettingsKey), QStringLiteral("AutoStart"),
-        SettingValue::fromText(
-            m_mSAutoStart->isChecked() ? QStringLiteral("1") : QStringLiteral("0")),
-        ValueTypeString);
+    StoreAutoStart(m_settings, m_mSAutoStart->isChecked());
 }
 
 void Mainform::MSStartServer_Click()
@@ -348,6 +358,13 @@ void Mainform::MSShowIP_Click()
         m_ipForm = new IPForm(address, this);
     }
     bringToFront(*m_ipForm);
+}
+
+void Mainform::MSShowLog_Click()
+{
+    if (!m_logForm)
+        m_logForm = new LogForm(m_logBook, m_settings, m_logFrames, this);
+    bringToFront(*m_logForm);
 }
 
 void Mainform::MDEnde_Click()

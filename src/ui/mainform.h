@@ -7,6 +7,8 @@
 
 class AboutForm;
 class IPForm;
+class LogBook;
+class LogForm;
 class QAction;
 class QLabel;
 class QMenu;
@@ -18,7 +20,8 @@ class SettingsStore;
 // and stop buttons and the menus. It is the server's presentation; what the
 // user asks of the server goes through ServerControl. The server needs the
 // presentation when it is made, so the window is made first and linked to the
-// server afterwards with setServerControl().
+// server afterwards with setServerControl(). The log window shows the lines of
+// `logBook`; setFramesSwitch() gives it the switch for the frames.
 //
 // Controls carry their classic names as object names (Label1 … Label5,
 // Command1, Command2, MDatei … MHAbout), and the handlers keep theirs.
@@ -27,10 +30,12 @@ class Mainform : public QMainWindow, public Presentation
     Q_OBJECT
 
 public:
-    explicit Mainform(const SettingsStore &settings, QWidget *parent = nullptr);
+    Mainform(const SettingsStore &settings, LogBook &logBook, QWidget *parent = nullptr);
     ~Mainform() override;
 
     void setServerControl(ServerControl *server);
+    // How the log window switches the logging of every frame on and off.
+    void setFramesSwitch(std::function<void(bool)> logFrames);
 
     // Presentation
     void showStatus(const StatusLook &look) override;
@@ -59,6 +64,7 @@ public Q_SLOTS:
     void Command2_Click();
     void MHAbout_Click();
     void MSShowIP_Click();
+    void MSShowLog_Click();
     void MDEnde_Click();
 
 Q_SIGNALS:
@@ -77,7 +83,9 @@ private:
     static void bringToFront(QWidget &dialog);
 
     const SettingsStore &m_settings;
+    LogBook &m_logBook;
     ServerControl *m_server = nullptr; // not owned
+    std::function<void(bool)> m_logFrames; // handed to the log window
 
     QLabel *m_label1 = nullptr; // "command ports in use"
     QLabel *m_label2 = nullptr; // "broadcast ports in use"
@@ -97,6 +105,7 @@ private:
     QAction *m_mSAutoStart = nullptr;
     QAction *m_mSSep002 = nullptr;
     QAction *m_mSShowIP = nullptr;
+    QAction *m_mSShowLog = nullptr;
     QMenu *m_mLanguage = nullptr;
     QAction *m_mLGerman = nullptr;
     QAction *m_mLEnglish = nullptr;
@@ -105,4 +114,5 @@ private:
 
     QPointer<AboutForm> m_about; // open About dialog, if any
     QPointer<IPForm> m_ipForm; // open own-address dialog, if any
+    QPointer<LogForm> m_logForm; // open log window, if any
 };

@@ -1,32 +1,16 @@
 #include "fake_server_control.h"
 
+#include "core/status_looks.h"
 #include "core/string_table.h"
 
 FakeServerControl::FakeServerControl(Presentation &presentation)
     : m_presentation(presentation)
 { }
 
-StatusLook FakeServerControl::searchingLook()
-{
-    return { LocalText(TextId::SearchingInterface).value_or(QString()) + QStringLiteral(" ..."),
-        ColorYellow, ColorBlack };
-}
-
-StatusLook FakeServerControl::runningLook()
-{
-    return { LocalText(TextId::ServerRunning).value_or(QString()) + QStringLiteral(" ...."),
-        ColorGreen, ColorButtonHighlight };
-}
-
-StatusLook FakeServerControl::stoppedLook()
-{
-    return { LocalText(TextId::ServerStopped).value_or(QString()), ColorRed, ColorButtonHighlight };
-}
-
 void FakeServerControl::MSStartServer_Click(std::function<void()> done)
 {
     calls << QStringLiteral("start");
-    m_presentation.showStatus(searchingLook());
+    m_presentation.showStatus(SearchingLook());
     m_pendingDone = done ? std::move(done) : [] {};
     if (!holdSearch)
         finishSearch();
@@ -39,15 +23,15 @@ void FakeServerControl::finishSearch()
     auto done = std::move(m_pendingDone);
     m_pendingDone = nullptr;
     if (deviceAttached) {
-        m_presentation.showStatus(runningLook());
+        m_presentation.showStatus(RunningLook());
         m_presentation.showButtons(false, true);
         running = true;
         done();
         return;
     }
-    m_presentation.showMessage(QStringLiteral("QX-Server"),
+    m_presentation.showMessage(QString::fromLatin1(MessageTitle),
         LocalText(TextId::NoInterface).value_or(QString()), [this, done = std::move(done)] {
-            m_presentation.showStatus(stoppedLook());
+            m_presentation.showStatus(StoppedLook());
             m_presentation.showButtons(true, false);
             done();
         });
@@ -56,7 +40,7 @@ void FakeServerControl::finishSearch()
 void FakeServerControl::MSStopServer_Click()
 {
     calls << QStringLiteral("stop");
-    m_presentation.showStatus(stoppedLook());
+    m_presentation.showStatus(StoppedLook());
     m_presentation.showButtons(true, false);
     running = false;
 }

@@ -21,12 +21,6 @@ public:
 
     // Ends a search that was held open (holdSearch): found or not by deviceAttached.
     void finishSearch();
-    bool searching() const { return static_cast<bool>(m_pendingDone); }
-
-    // The status looks of the server in the current language.
-    static StatusLook searchingLook();
-    static StatusLook runningLook();
-    static StatusLook stoppedLook();
 
     bool deviceAttached = true; // a start finds the device
     bool holdSearch = false; // a start searches until finishSearch()
