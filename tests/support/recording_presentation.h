@@ -11,36 +11,22 @@
 class RecordingPresentation : public Presentation
 {
 public:
-    struct Message
-    {
-        QString title;
-        QString text;
-    };
-
     void showStatus(const StatusLook &look) override
     {
         looks.append(look);
         captions.append(look.caption);
     }
     void showStatusCaption(const QString &caption) override { captions.append(caption); }
-    void showCounts(int commandConnections, int broadcastConnections) override
+    void showCounts(int commandConnections, int) override
     {
         commandCount = commandConnections;
-        broadcastCount = broadcastConnections;
-        ++countUpdates;
+        ++countUpdates; // once per housekeeping tick
     }
-    void showButtons(bool start, bool stop) override
+    void showButtons(bool, bool) override { }
+    void showMessage(const QString &, const QString &text, std::function<void()> closed) override
     {
-        startEnabled = start;
-        stopEnabled = stop;
-    }
-    void showMessage(
-        const QString &title, const QString &text, std::function<void()> closed) override
-    {
-        messages.append({ title, text });
+        messages.append(text);
         m_pendingClose = std::move(closed);
-        if (autoClose)
-            closeMessage();
     }
 
     bool messageOpen() const { return static_cast<bool>(m_pendingClose); }
@@ -52,17 +38,11 @@ public:
         if (closed)
             closed();
     }
-    // Close every message as soon as it is shown.
-    bool autoClose = false;
-
     QList<StatusLook> looks;
     QStringList captions; // every caption shown, whole looks and search progress alike
-    QList<Message> messages;
+    QStringList messages; // their texts
     int commandCount = 0;
-    int broadcastCount = 0;
     int countUpdates = 0;
-    bool startEnabled = true;
-    bool stopEnabled = false;
 
 private:
     std::function<void()> m_pendingClose;

@@ -8,7 +8,6 @@
 #include "core/stored_settings.h"
 #include "core/string_table.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <csignal>
@@ -194,21 +193,6 @@ void TestSettings::oneInstancePerStore()
     QCOMPARE(samePath.tryLock(), SingleInstance::Outcome::HeldByAnother);
     SingleInstance otherStore(m_dir.filePath(QStringLiteral("other.ini")));
     QCOMPARE(otherStore.tryLock(), SingleInstance::Outcome::Locked);
-
-    // A lock left behind by a process that died is taken over.
-    const QString orphan = m_dir.filePath(QStringLiteral("orphan.ini"));
-    QProcess gone;
-    gone.start(QStringLiteral("true"), {});
-    QVERIFY(gone.waitForStarted());
-    const qint64 deadPid = gone.processId();
-    QVERIFY(gone.waitForFinished());
-    QFile lock(SingleInstance::lockFilePathFor(orphan));
-    QVERIFY(lock.open(QIODevice::WriteOnly));
-    lock.write(QByteArray::number(deadPid) + '\n' + QCoreApplication::applicationName().toUtf8()
-        + '\n' + QSysInfo::machineHostName().toUtf8() + '\n');
-    lock.close();
-    SingleInstance next(orphan);
-    QCOMPARE(next.tryLock(), SingleInstance::Outcome::Locked);
 }
 
 void TestSettings::refusesAPathThatIsNoFile()
