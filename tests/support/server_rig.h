@@ -28,8 +28,8 @@ public:
     QString errorString() const { return sim.errorString(); }
 
     // Starts and waits until the start has ended: found, or not found and its
-    // message closed (close it with presentation.closeMessage(), or set
-    // presentation.autoClose first). True when the server runs.
+    // message closed (close it with presentation.closeMessage()). True when
+    // the server runs.
     bool start();
     // Whether the start begun last has ended.
     bool startEnded() const { return m_startEnded; }

@@ -1,6 +1,5 @@
 // The pure rules of the server, each once: command lines, the line intake, programming mode,
-// hex lines, the idle rule, slots, the command ring, stored values, the string table and the
-// service status.
+// hex lines, the idle rule, slots, the command ring, stored values and the service status.
 
 #include "app/service_notifier.h"
 #include "core/command_line.h"
@@ -12,7 +11,6 @@
 #include "core/protocol.h"
 #include "core/slot_search.h"
 #include "core/stored_settings.h"
-#include "core/string_table.h"
 
 #include <QtTest>
 
@@ -39,7 +37,6 @@ private Q_SLOTS:
     void ringKeepsOrderAndNeverOverwrites();
     void parsesStoredPort_data();
     void parsesStoredPort();
-    void looksUpTexts();
     void statesServiceStatus_data();
     void statesServiceStatus();
 };
@@ -225,24 +222,6 @@ void TestRules::parsesStoredPort()
 {
     QFETCH(QString, text);
     QTEST(ParseStoredPort(text), "port");
-}
-
-void TestRules::looksUpTexts()
-{
-    // Every German text has its English one 100 above; no other identifier exists.
-    QList<int> ids;
-    for (int id = 0; id < 1000; ++id) {
-        if (LoadResString(id))
-            ids << id;
-    }
-    for (int id : ids)
-        QVERIFY2(LoadResString(id < 200 ? id + 100 : id - 100), qPrintable(QString::number(id)));
-    QCOMPARE(ids.first(), 101);
-    QVERIFY(ids.last() < 300);
-    Common::LangOffset = Common::English;
-    QCOMPARE(LocalText(TextId::NoInterface), QStringLiteral("No interface QX-USB found !"));
-    Common::LangOffset = Common::German;
-    QCOMPARE(LocalText(TextId::NoInterface), QStringLiteral("Kein Interface QX-USB gefunden !"));
 }
 
 void TestRules::statesServiceStatus_data()
