@@ -1,17 +1,21 @@
 #pragma once
 
-#include "command_load.h"
 #include "device_client.h"
 #include "figures.h"
+#include "server_setup.h"
 
 #include <QObject>
 #include <QTemporaryDir>
 
 #include <array>
+#include <chrono>
 #include <functional>
 
 class ChildProgram;
 class StepRun;
+namespace Traffic {
+struct Commands;
+}
 
 // One run of the benchmark, step by step on the event loop. Each path has a simulated device of
 // its own (qx-sim, answering at once), so that the paths can take turns command by command and
@@ -32,6 +36,7 @@ Q_SIGNALS:
     void finished();
 
 private:
+    // The simulated devices; the first three are the paths', in the order of Path.
     enum Device
     {
         DirectDevice,
@@ -41,19 +46,27 @@ private:
         PacedServerDevice,
         DeviceCount,
     };
-    using Store = std::function<void(const CommandLoad::Result &result)>;
+    using Store = std::function<void(const Traffic::Commands &result)>;
 
+    void step(const QString &name, std::function<void()> begin);
     void addPathSteps();
     void addServerSteps();
+    // A function that ends the running step on its `calls`th call.
+    std::function<void()> countdown(qsizetype calls);
+    // Starts `program`; `started` follows with its first line that holds `ready`.
+    ChildProgram *launch(const QString &program, const QStringList &arguments, const QString &ready,
+        std::function<void(const QString &line)> started);
     void startDevices();
     void startPrograms();
+    DeviceClient *client(DeviceClient::Kind kind, quint16 port, const QString &pty = {});
     void openClients();
     void openServerClients(int count);
     void openAll(const QList<DeviceClient *> &clients);
-    DeviceClient *client(DeviceClient::Kind kind, const QString &pty, quint16 port = 0);
     // A warm-up of `warmUp` commands per client, then `commands` per client measured.
     void runCommands(
         const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store);
+    // Each client's commands per second as `figure` of the path in the same place.
+    Store storePerSecond(Figure figure);
     // One burst of broadcasts to each path's client in turn, from `path` on.
     void runBursts(int path);
     void runBurst(const QList<DeviceClient *> &receivers, Device device,
@@ -64,16 +77,14 @@ private:
     void stopAll();
 
     Figures m_figures;
-    QTemporaryDir m_dir;
+    QTemporaryDir m_dir; // the servers' settings files
     StepRun *m_steps = nullptr; // the last one ends the programs
-    std::array<ChildProgram *, DeviceCount> m_devices {};
+    std::array<ChildProgram *, DeviceCount> m_devices {}; // qx-sim
     std::array<QString, DeviceCount> m_ptys;
     ChildProgram *m_server = nullptr; // on ServerDevice
     ChildProgram *m_pacedServer = nullptr; // on PacedServerDevice
-    ChildProgram *m_socat = nullptr;
-    quint16 m_commandPort = 0; // of m_server
-    quint16 m_broadcastPort = 0;
-    quint16 m_pacedCommandPort = 0;
+    ServerSetup m_setup; // of m_server
+    ServerSetup m_pacedSetup;
     quint16 m_socatPort = 0;
     QObject *m_clientOwner = nullptr;
     QList<DeviceClient *> m_pathClients; // direct, qx-server, socat: commands
