@@ -1,8 +1,9 @@
 #pragma once
 
 #include "device_client.h"
-#include "figures.h"
+#include "report.h"
 #include "server_setup.h"
+#include "traffic.h"
 
 #include <QObject>
 #include <QTemporaryDir>
@@ -13,9 +14,6 @@
 
 class ChildProgram;
 class StepRun;
-namespace Traffic {
-struct Commands;
-}
 
 // One run of the benchmark, step by step on the event loop. Each path has a simulated device of
 // its own (qx-sim, answering at once), so that the paths can take turns command by command and

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <sys/utsname.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -19,14 +20,8 @@ const QString NotMeasured = QStringLiteral("not measured");
 
 using Table = QList<QStringList>; // the header first
 
-struct Row
-{
-    Figure figure;
-    const char *name;
-    int decimals;
-};
-
-const Row Rows[] = {
+// The figures' rows: each figure's name and the decimals it is shown with.
+const std::tuple<Figure, const char *, int> Rows[] = {
     { Figure::RoundTripMedianUs, "command round trip, median (µs)", 0 },
     { Figure::RoundTripP99Us, "command round trip, p99 (µs)", 0 },
     { Figure::AddedMedianUs, "added over the direct path, median (µs)", 0 },
@@ -167,10 +162,10 @@ Report RenderReport(Figures figures, const QString &title, bool markdown)
     }
     Table table { { QStringLiteral("figure"), QStringLiteral("direct (pty)"),
         QStringLiteral("qx-server"), QStringLiteral("socat") } };
-    for (const Row &row : Rows) {
-        table.append({ QString::fromUtf8(row.name) });
+    for (const auto &[figure, name, decimals] : Rows) {
+        table.append({ QString::fromUtf8(name) });
         for (const Path path : { Path::Direct, Path::Server, Path::Socat })
-            table.last().append(Show(figures.at(row.figure, path), row.decimals));
+            table.last().append(Show(figures.at(figure, path), decimals));
     }
     Table targets { { QStringLiteral("target"), QStringLiteral("measured"), QStringLiteral("limit"),
         QStringLiteral("result") } };
