@@ -2,7 +2,6 @@
 
 #include "child_program.h"
 #include "free_port.h"
-#include "step_run.h"
 #include "traffic.h"
 
 #include <QElapsedTimer>
@@ -49,19 +48,12 @@ double PerSecond(const QList<double> &roundTripsUs)
 
 } // namespace
 
-BenchRun::BenchRun(QObject *parent)
-    : QObject(parent)
-    , m_steps(new StepRun(QStringLiteral("qx-bench"), this))
-    , m_clientOwner(new QObject(this))
+void BenchRun::start(std::function<void(const Figures &figures)> finished)
 {
-    connect(m_steps, &StepRun::finished, this, [this] {
+    connect(m_steps, &StepRun::finished, this, [this, finished] {
         m_figures.errors = m_steps->failures();
-        Q_EMIT finished();
+        finished(m_figures);
     });
-}
-
-void BenchRun::start()
-{
     step(QStringLiteral("starting five simulated devices"), [this] { startDevices(); });
     step(QStringLiteral("starting qx-server twice (one on the 57600 baud device) and socat"),
         [this] { startPrograms(); });

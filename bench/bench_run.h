@@ -3,6 +3,7 @@
 #include "device_client.h"
 #include "report.h"
 #include "server_setup.h"
+#include "step_run.h"
 #include "traffic.h"
 
 #include <QObject>
@@ -13,7 +14,6 @@
 #include <functional>
 
 class ChildProgram;
-class StepRun;
 
 // One run of the benchmark, step by step on the event loop. Each path has a simulated device of
 // its own (qx-sim, answering at once), so that the paths can take turns command by command and
@@ -22,16 +22,11 @@ class StepRun;
 // (the error is reported, the figures not measured stay empty); the programs are ended anyway.
 class BenchRun : public QObject
 {
-    Q_OBJECT
-
 public:
-    explicit BenchRun(QObject *parent = nullptr);
+    using QObject::QObject;
 
-    void start();
-    const Figures &figures() const { return m_figures; }
-
-Q_SIGNALS:
-    void finished();
+    // `finished` follows the last step, with what was measured.
+    void start(std::function<void(const Figures &figures)> finished);
 
 private:
     // The simulated devices; the first three are the paths', in the order of Path.
@@ -76,7 +71,7 @@ private:
 
     Figures m_figures;
     QTemporaryDir m_dir; // the servers' settings files
-    StepRun *m_steps = nullptr; // the last one ends the programs
+    StepRun *m_steps = new StepRun(QStringLiteral("qx-bench"), this); // the last ends the programs
     std::array<ChildProgram *, DeviceCount> m_devices {}; // qx-sim
     std::array<QString, DeviceCount> m_ptys;
     ChildProgram *m_server = nullptr; // on ServerDevice
@@ -84,7 +79,7 @@ private:
     ServerSetup m_setup; // of m_server
     ServerSetup m_pacedSetup;
     quint16 m_socatPort = 0;
-    QObject *m_clientOwner = nullptr;
+    QObject *m_clientOwner = new QObject(this); // of every client, till the programs end
     QList<DeviceClient *> m_pathClients; // direct, qx-server, socat: commands
     QList<DeviceClient *> m_pathReceivers; // the same for broadcasts
     QList<DeviceClient *> m_pacedClients; // direct, qx-server at 57600 baud

@@ -40,12 +40,12 @@ int main(int argc, char *argv[])
     bool allPassed = true;
     std::function<void()> startRun = [&] {
         auto *bench = new BenchRun(&app);
-        QObject::connect(bench, &BenchRun::finished, &app, [&, bench] {
+        bench->start([&, bench](const Figures &figures) {
             ++run;
             const QString title = runs > 1
                 ? QStringLiteral("Run %1 of %2. %3").arg(run).arg(runs).arg(machine)
                 : machine;
-            const Report report = RenderReport(bench->figures(), title, markdown);
+            const Report report = RenderReport(figures, title, markdown);
             std::printf("%s\n", qPrintable(report.text));
             std::fflush(stdout);
             allPassed = allPassed && report.passed;
@@ -55,7 +55,6 @@ int main(int argc, char *argv[])
             else
                 QCoreApplication::quit();
         });
-        bench->start();
     };
     startRun();
     app.exec();
