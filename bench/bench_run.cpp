@@ -2,7 +2,7 @@
 
 #include "child_program.h"
 #include "free_port.h"
-#include "traffic.h"
+#include "tagged_message.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -30,6 +30,9 @@ constexpr std::chrono::seconds IdleTime { 10 };
 constexpr std::chrono::seconds SilentWaitTime { 5 };
 constexpr std::chrono::seconds StartTimeout { 20 };
 constexpr std::chrono::seconds StepTimeout { 60 };
+// Frames per "raw" line: the simulator takes lines of up to 64 KiB.
+constexpr quint32 FramesPerLine = 2000;
+const QByteArray BroadcastStart("\xFF\xFD", 2);
 
 // The nearest-rank percentile: the smallest sample with `percent` of all at or below it.
 double Percentile(QList<double> samples, double percent)
@@ -44,6 +47,20 @@ double PerSecond(const QList<double> &roundTripsUs)
 {
     const double us = std::accumulate(roundTripsUs.cbegin(), roundTripsUs.cend(), 0.0);
     return us > 0 ? double(roundTripsUs.size()) * 1e6 / us : 0;
+}
+
+// The simulator's commands that write broadcasts first .. end - 1.
+QByteArray RawLines(quint32 first, quint32 end)
+{
+    QByteArray commands;
+    for (quint32 lineStart = first; lineStart < end; lineStart += FramesPerLine) {
+        QByteArray frames;
+        for (quint32 number = lineStart; number < std::min(lineStart + FramesPerLine, end);
+             ++number)
+            frames += BroadcastStart + TaggedMessage::message(number);
+        commands += "raw " + frames.toHex() + '\n';
+    }
+    return commands;
 }
 
 } // namespace
@@ -264,19 +281,64 @@ void BenchRun::stopAll()
 void BenchRun::runCommands(
     const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store)
 {
-    Traffic::runCommands(clients, warmUp > 0 ? warmUp : commands, inTurn, m_steps->scope(),
-        [=](const Traffic::Commands &result) {
-            m_figures.wrongAnswers += result.wrong;
-            if (warmUp > 0)
-                return runCommands(clients, 0, commands, inTurn, store); // the measured part
-            store(result);
-            m_steps->next();
-        });
+    struct Client
+    {
+        QByteArray expected; // the command out, which the device echoes
+        qint64 sentNs = 0;
+        int sent = 0;
+    };
+    struct Load
+    {
+        QList<Client> clients;
+        qint64 outstanding = 0; // answers still due over all clients
+        QElapsedTimer clock;
+        Commands result;
+    };
+    const int count = warmUp > 0 ? warmUp : commands;
+    auto load = std::make_shared<Load>();
+    load->clients.resize(clients.size());
+    load->outstanding = qint64(count) * clients.size();
+    load->result.roundTripsUs.resize(clients.size());
+    const auto send = [load, clients](int index) {
+        Client &client = load->clients[index];
+        client.expected
+            = TaggedMessage::message(TaggedMessage::commandNumber(index, client.sent++));
+        client.sentNs = load->clock.nsecsElapsed();
+        clients.at(index)->send(client.expected);
+    };
+    const auto take = [=](int index, const QByteArray &message) {
+        Client &client = load->clients[index];
+        if (client.expected.isEmpty())
+            return; // nothing out: not this load's answer
+        const qint64 ns = load->clock.nsecsElapsed();
+        load->result.roundTripsUs[index].append(double((ns - client.sentNs) / 1000));
+        load->result.wrong += message != std::exchange(client.expected, {});
+        if (--load->outstanding > 0) {
+            if (inTurn)
+                send((index + 1) % clients.size());
+            else if (client.sent < count)
+                send(index);
+            return;
+        }
+        m_figures.wrongAnswers += load->result.wrong;
+        if (warmUp > 0)
+            return runCommands(clients, 0, commands, inTurn, store); // the measured part
+        load->result.perSecond = double(count) * double(clients.size()) * 1e9 / ns;
+        store(load->result);
+        m_steps->next();
+    };
+    for (int i = 0; i < clients.size(); ++i) {
+        connect(clients.at(i), &DeviceClient::answer, m_steps->scope(),
+            [take, i](const QByteArray &message) { take(i, message); });
+    }
+    load->clock.start();
+    for (int i = 0; i < (inTurn ? 1 : clients.size()); ++i)
+        send(i);
 }
 
 BenchRun::Store BenchRun::storePerSecond(Figure figure)
 {
-    return [this, figure](const Traffic::Commands &result) {
+    return [this, figure](const Commands &result) {
         for (int path = 0; path < result.roundTripsUs.size(); ++path)
             m_figures.at(figure, Path(path)) = PerSecond(result.roundTripsUs.at(path));
     };
@@ -297,13 +359,37 @@ void BenchRun::runBursts(int path)
 void BenchRun::runBurst(const QList<DeviceClient *> &receivers, Device device,
     std::function<void(double seconds)> store)
 {
-    Traffic::runBurst(receivers, *m_devices[device], m_nextBroadcast, BurstBroadcasts,
-        m_steps->scope(), [this, store](double seconds, const QString &error) {
-            if (!error.isEmpty())
-                return m_steps->fail(error);
-            store(std::max(seconds, 1e-6));
-        });
-    m_nextBroadcast += BurstBroadcasts;
+    struct Burst
+    {
+        QList<quint32> next; // per receiver: the number due next
+        qsizetype receiversDone = 0;
+        QElapsedTimer clock;
+        bool over = false; // every one came, or one out of order
+    };
+    const quint32 end = m_nextBroadcast + BurstBroadcasts;
+    auto burst = std::make_shared<Burst>();
+    burst->next.fill(m_nextBroadcast, receivers.size());
+    for (qsizetype i = 0; i < receivers.size(); ++i) {
+        connect(receivers.at(i), &DeviceClient::broadcast, m_steps->scope(),
+            [=](const QByteArray &message) {
+                quint32 &next = burst->next[i];
+                if (burst->over)
+                    return;
+                if (TaggedMessage::numberOf(message) != next) {
+                    burst->over = true;
+                    m_steps->fail(QStringLiteral("broadcast %1 due, %2 came")
+                                      .arg(next)
+                                      .arg(QString::fromLatin1(message.toHex().toUpper())));
+                } else if (++next == end && ++burst->receiversDone == receivers.size()) {
+                    burst->over = true;
+                    store(std::max(double(burst->clock.nsecsElapsed()) / 1e9, 1e-6));
+                }
+            });
+    }
+    const QByteArray commands = RawLines(m_nextBroadcast, end);
+    m_nextBroadcast = end;
+    burst->clock.start();
+    m_devices[device]->write(commands);
 }
 
 void BenchRun::measureCpu(std::chrono::milliseconds span, Figure figure)
@@ -327,6 +413,5 @@ void BenchRun::measureSilentWait()
     // and none counts.
     m_devices[ServerDevice]->write("silent on\n");
     measureCpu(SilentWaitTime, Figure::WaitCpuPercent);
-    Traffic::runCommands({ m_commandClients.constFirst() }, std::numeric_limits<int>::max(), true,
-        m_steps->scope(), [](const Traffic::Commands &) {});
+    runCommands({ m_commandClients.constFirst() }, 0, std::numeric_limits<int>::max(), true, {});
 }

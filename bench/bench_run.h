@@ -4,7 +4,6 @@
 #include "report.h"
 #include "server_setup.h"
 #include "step_run.h"
-#include "traffic.h"
 
 #include <QObject>
 #include <QTemporaryDir>
@@ -39,7 +38,14 @@ private:
         PacedServerDevice,
         DeviceCount,
     };
-    using Store = std::function<void(const Traffic::Commands &result)>;
+    // What a command load measured.
+    struct Commands
+    {
+        QList<QList<double>> roundTripsUs; // per client, in the order sent
+        double perSecond = 0; // answers over all clients, per second of the whole load
+        qint64 wrong = 0; // answers that were not their command's own echo
+    };
+    using Store = std::function<void(const Commands &result)>;
 
     void step(const QString &name, std::function<void()> begin);
     void addPathSteps();
@@ -55,13 +61,20 @@ private:
     void openClients();
     void openServerClients(int count);
     void openAll(const QList<DeviceClient *> &clients);
-    // A warm-up of `warmUp` commands per client, then `commands` per client measured.
+    // Commands as the command protocol asks of a client: one out at a time, the next once the
+    // answer to the last has come, until each client has had `commands` answers after `warmUp`.
+    // Either every client runs its own loop (many clients of one server), or they take turns, one
+    // command at a time over all: then clients on different paths share whatever else the machine
+    // does meanwhile, and their figures compare. Each command is tagged with its client and a
+    // counter and the device echoes it: an answer that is not its very command's echo is wrong.
     void runCommands(
         const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store);
     // Each client's commands per second as `figure` of the path in the same place.
     Store storePerSecond(Figure figure);
     // One burst of broadcasts to each path's client in turn, from `path` on.
     void runBursts(int path);
+    // A burst of numbered broadcasts, written to the simulator at once, as raw frames, and timed
+    // until every receiver has every one; each must see every number once and in order.
     void runBurst(const QList<DeviceClient *> &receivers, Device device,
         std::function<void(double seconds)> store);
     // The server's share of one core over `span`, in percent.

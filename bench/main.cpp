@@ -16,10 +16,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("qx-bench"));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Measures qx-server (next to this build) against the simulated device and compares it, in "
-        "the same run, with the device's pty itself and with socat as a raw TCP-to-serial bridge. "
-        "Prints the figures and the targets with PASS or FAIL; exit status 0 when every target of "
-        "every run is met."));
+        "Measures qx-server (next to this build) against the simulated device, side by side with "
+        "the device's pty itself and socat as a raw TCP-to-serial bridge. Prints the figures and "
+        "the targets with PASS or FAIL; exit status 0 when every target of every run is met."));
     parser.addHelpOption();
     parser.addOptions({
         { QStringLiteral("markdown"), QStringLiteral("Print the tables in Markdown.") },

@@ -1,7 +1,6 @@
 #include "report.h"
 
 #include <QFile>
-#include <QList>
 
 #include <algorithm>
 #include <cmath>

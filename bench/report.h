@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 
 #include <array>
@@ -36,14 +35,8 @@ enum class Figure
 
 struct Figures
 {
-    std::optional<double> &at(Figure figure, Path path)
-    {
-        return values[size_t(figure)][size_t(path)];
-    }
-    const std::optional<double> &at(Figure figure, Path path) const
-    {
-        return values[size_t(figure)][size_t(path)];
-    }
+    std::optional<double> &at(Figure f, Path p) { return values[size_t(f)][size_t(p)]; }
+    const std::optional<double> &at(Figure f, Path p) const { return values[size_t(f)][size_t(p)]; }
 
     std::array<std::array<std::optional<double>, size_t(Path::Count)>, size_t(Figure::Count)>
         values;
