@@ -139,11 +139,15 @@ void BenchRun::addServerSteps()
         }
         QTimer::singleShot(std::chrono::seconds(1), m_steps->scope(), [this] { m_steps->next(); });
     });
-    step(QStringLiteral("CPU of qx-server while a command waits on a silent device"),
-        [this] { measureSilentWait(); });
+    // Each command gets 010100 after 2 s and the next one waits again: a load without end, whose
+    // answers are no echoes and count nowhere.
+    step(QStringLiteral("CPU of qx-server while a command waits on a silent device"), [this] {
+        m_devices[ServerDevice]->write("silent on\n");
+        measureCpu(SilentWaitTime, Figure::WaitCpuPercent);
+        runCommands(
+            { m_commandClients.constFirst() }, 0, std::numeric_limits<int>::max(), true, {});
+    });
 }
-
-// ---- programs and clients --------------------------------------------------------------------
 
 // Every step has a time limit: a load, a burst or a client that stalls fails its step.
 void BenchRun::step(const QString &name, std::function<void()> begin)
@@ -258,8 +262,7 @@ void BenchRun::openAll(const QList<DeviceClient *> &clients)
 void BenchRun::stopAll()
 {
     // The clients go first: a connection that an ending server closes is no failure.
-    delete m_clientOwner;
-    m_clientOwner = nullptr;
+    delete std::exchange(m_clientOwner, nullptr);
     m_devices[ServerDevice]->write("silent off\n");
     const auto programs = findChildren<ChildProgram *>(QString(), Qt::FindDirectChildrenOnly);
     const std::function<void()> ended = countdown(programs.size());
@@ -275,8 +278,6 @@ void BenchRun::stopAll()
             program->terminate();
     }
 }
-
-// ---- measurements ----------------------------------------------------------------------------
 
 void BenchRun::runCommands(
     const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store)
@@ -405,13 +406,4 @@ void BenchRun::measureCpu(std::chrono::milliseconds span, Figure figure)
             = 100.0 * double(*now - *before) / double(clock->elapsed());
         m_steps->next();
     });
-}
-
-void BenchRun::measureSilentWait()
-{
-    // Each command gets 010100 after 2 s, and the next one waits again; no answer is an echo,
-    // and none counts.
-    m_devices[ServerDevice]->write("silent on\n");
-    measureCpu(SilentWaitTime, Figure::WaitCpuPercent);
-    runCommands({ m_commandClients.constFirst() }, 0, std::numeric_limits<int>::max(), true, {});
 }

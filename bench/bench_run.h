@@ -79,7 +79,6 @@ private:
         std::function<void(double seconds)> store);
     // The server's share of one core over `span`, in percent.
     void measureCpu(std::chrono::milliseconds span, Figure figure);
-    void measureSilentWait();
     void stopAll();
 
     Figures m_figures;
