@@ -1,17 +1,16 @@
 #include "bench_run.h"
 
-#include "broadcast_burst.h"
 #include "child_program.h"
 #include "free_port.h"
-#include "server_setup.h"
-#include "step_run.h"
 #include "tagged_message.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <numeric>
 
@@ -31,7 +30,9 @@ constexpr std::chrono::seconds IdleTime { 10 };
 constexpr std::chrono::seconds SilentWaitTime { 5 };
 constexpr std::chrono::seconds StartTimeout { 20 };
 constexpr std::chrono::seconds StepTimeout { 60 };
-const Path Paths[] = { Path::Direct, Path::Server, Path::Socat };
+// Frames per "raw" line: the simulator takes lines of up to 64 KiB.
+constexpr quint32 FramesPerLine = 2000;
+const QByteArray BroadcastStart("\xFF\xFD", 2);
 
 // The nearest-rank percentile: the smallest sample with `percent` of all at or below it.
 double Percentile(QList<double> samples, double percent)
@@ -41,97 +42,86 @@ double Percentile(QList<double> samples, double percent)
     return samples.value(std::max<qsizetype>(rank - 1, 0)); // 0 for no samples
 }
 
-QList<double> ToDouble(const QList<qint64> &values)
+// Commands per second of a client whose commands followed each other without a pause.
+double PerSecond(const QList<double> &roundTripsUs)
 {
-    return QList<double>(values.cbegin(), values.cend());
+    const double us = std::accumulate(roundTripsUs.cbegin(), roundTripsUs.cend(), 0.0);
+    return us > 0 ? double(roundTripsUs.size()) * 1e6 / us : 0;
 }
 
-// Commands per second of a client whose commands followed each other without a pause.
-double PerSecond(const QList<qint64> &roundTripsUs)
+// The simulator's commands that write broadcasts first .. end - 1.
+QByteArray RawLines(quint32 first, quint32 end)
 {
-    const double us
-        = double(std::accumulate(roundTripsUs.cbegin(), roundTripsUs.cend(), qint64(0)));
-    return us > 0 ? double(roundTripsUs.size()) * 1e6 / us : 0;
+    QByteArray commands;
+    for (quint32 lineStart = first; lineStart < end; lineStart += FramesPerLine) {
+        QByteArray frames;
+        for (quint32 number = lineStart; number < std::min(lineStart + FramesPerLine, end);
+             ++number)
+            frames += BroadcastStart + TaggedMessage::message(number);
+        commands += "raw " + frames.toHex() + '\n';
+    }
+    return commands;
 }
 
 } // namespace
 
-BenchRun::BenchRun(QObject *parent)
-    : QObject(parent)
-    , m_steps(new StepRun(QStringLiteral("qx-bench"), this))
-    , m_clientOwner(new QObject(this))
+void BenchRun::start(std::function<void(const Figures &figures)> finished)
 {
-    connect(m_steps, &StepRun::finished, this, [this] {
+    connect(m_steps, &StepRun::finished, this, [this, finished] {
         m_figures.errors = m_steps->failures();
-        Q_EMIT finished();
+        finished(m_figures);
     });
-    for (ChildProgram *&device : m_devices)
-        device = new ChildProgram(this);
-}
-
-void BenchRun::start()
-{
-    m_steps->add(QStringLiteral("starting five simulated devices"), [this] { startDevices(); });
-    m_steps->add(
-        QStringLiteral("starting qx-server twice (one on the 57600 baud device) and socat"),
+    step(QStringLiteral("starting five simulated devices"), [this] { startDevices(); });
+    step(QStringLiteral("starting qx-server twice (one on the 57600 baud device) and socat"),
         [this] { startPrograms(); });
-    m_steps->add(QStringLiteral("idle CPU of qx-server over 10 s"),
+    step(QStringLiteral("idle CPU of qx-server over 10 s"),
         [this] { measureCpu(IdleTime, Figure::IdleCpuPercent); });
-    m_steps->add(QStringLiteral("connecting a client on each path"), [this] { openClients(); });
+    step(QStringLiteral("connecting a client on each path"), [this] { openClients(); });
     addPathSteps();
     addServerSteps();
-    m_steps->add(QStringLiteral("ending the programs"), [this] { stopAll(); });
+    step(QStringLiteral("ending the programs"), [this] { stopAll(); });
     m_steps->start();
 }
 
 // The paths side by side, taking turns.
 void BenchRun::addPathSteps()
 {
-    m_steps->add(QStringLiteral("command round trip: 1,000 commands on each path in turn"), [this] {
-        runCommands(m_pathClients, WarmUpCommands, RoundTripCommands, true, [this](const auto &r) {
-            for (const Path path : Paths) {
-                const QList<double> us = ToDouble(r.roundTripsUs.at(int(path)));
-                m_figures.at(Figure::RoundTripMedianUs, path) = Percentile(us, 50);
-                m_figures.at(Figure::RoundTripP99Us, path) = Percentile(us, 99);
+    step(QStringLiteral("command round trip: 1,000 commands on each path in turn"), [this] {
+        runCommands(m_pathClients, WarmUpCommands, RoundTripCommands, true, [this](auto &r) {
+            for (int path = 0; path < r.roundTripsUs.size(); ++path) {
+                const QList<double> &us = r.roundTripsUs.at(path);
+                m_figures.at(Figure::RoundTripMedianUs, Path(path)) = Percentile(us, 50);
+                m_figures.at(Figure::RoundTripP99Us, Path(path)) = Percentile(us, 99);
             }
         });
     });
-    m_steps->add(
-        QStringLiteral("commands per second: 10,000 commands on each path in turn"), [this] {
-            runCommands(m_pathClients, 0, ThroughputCommands, true, [this](const auto &r) {
-                for (const Path path : Paths)
-                    m_figures.at(Figure::CommandsPerSecond, path)
-                        = PerSecond(r.roundTripsUs.at(int(path)));
-            });
-        });
+    step(QStringLiteral("commands per second: 10,000 commands on each path in turn"), [this] {
+        runCommands(
+            m_pathClients, 0, ThroughputCommands, true, storePerSecond(Figure::CommandsPerSecond));
+    });
     for (int round = 1; round <= BurstRounds; ++round)
-        m_steps->add(QStringLiteral("10,000 broadcasts to 1 client on each path, %1 of %2")
-                         .arg(round)
-                         .arg(BurstRounds),
+        step(QStringLiteral("10,000 broadcasts to 1 client on each path, %1 of %2")
+                 .arg(round)
+                 .arg(BurstRounds),
             [this] { runBursts(0); });
-    m_steps->add(
-        QStringLiteral("at 57600 baud: 600 commands, direct and qx-server in turn"), [this] {
-            runCommands(m_pacedClients, LineRateWarmUpCommands, LineRateCommands, true,
-                [this](const auto &r) {
-                    for (const Path path : { Path::Direct, Path::Server })
-                        m_figures.at(Figure::LineRateCommandsPerSecond, path)
-                            = PerSecond(r.roundTripsUs.at(int(path)));
-                });
-        });
+    step(QStringLiteral("at 57600 baud: 600 commands, direct and qx-server in turn"), [this] {
+        runCommands(m_pacedClients, LineRateWarmUpCommands, LineRateCommands, true,
+            storePerSecond(Figure::LineRateCommandsPerSecond));
+    });
 }
 
 // What only the server has: many clients, and the process itself.
 void BenchRun::addServerSteps()
 {
-    m_steps->add(QStringLiteral("qx-server: 99 more command and broadcast clients"),
+    step(QStringLiteral("qx-server: 99 more command and broadcast clients"),
         [this] { openServerClients(ManyClients - 1); });
-    m_steps->add(QStringLiteral("qx-server: 100 clients × 100 commands"), [this] {
+    step(QStringLiteral("qx-server: 100 clients × 100 commands"), [this] {
         runCommands(m_commandClients, 0, CommandsPerClient, false, [this](const auto &r) {
             m_figures.at(Figure::CommandsPerSecond100, Path::Server) = r.perSecond;
             m_figures.foreignAnswers100 = r.wrong;
         });
     });
-    m_steps->add(QStringLiteral("qx-server: 10,000 broadcasts to 100 clients"), [this] {
+    step(QStringLiteral("qx-server: 10,000 broadcasts to 100 clients"), [this] {
         runBurst(m_broadcastClients, ServerDevice, [this](double seconds) {
             m_figures.at(Figure::Burst100Ms, Path::Server) = seconds * 1000;
             // The memory with all 200 clients, just after the server has served every one.
@@ -142,38 +132,64 @@ void BenchRun::addServerSteps()
     });
     // The wait is measured as the idle CPU is, with one client: 200 idle connections cost every
     // pass of the event loop a poll of their sockets, which is not the wait's doing.
-    m_steps->add(QStringLiteral("qx-server: back to one client of each service"), [this] {
-        for (const QList<DeviceClient *> *clients : { &m_commandClients, &m_broadcastClients }) {
-            for (DeviceClient *client : clients->mid(1))
-                client->deleteLater();
+    step(QStringLiteral("qx-server: back to one client of each service"), [this] {
+        for (QList<DeviceClient *> *clients : { &m_commandClients, &m_broadcastClients }) {
+            qDeleteAll(clients->mid(1));
+            clients->resize(1);
         }
-        m_commandClients.resize(1);
-        m_broadcastClients.resize(1);
         QTimer::singleShot(std::chrono::seconds(1), m_steps->scope(), [this] { m_steps->next(); });
     });
-    m_steps->add(QStringLiteral("CPU of qx-server while a command waits on a silent device"),
-        [this] { measureSilentWait(); });
+    // Each command gets 010100 after 2 s and the next one waits again: a load without end, whose
+    // answers are no echoes and count nowhere.
+    step(QStringLiteral("CPU of qx-server while a command waits on a silent device"), [this] {
+        m_devices[ServerDevice]->write("silent on\n");
+        measureCpu(SilentWaitTime, Figure::WaitCpuPercent);
+        runCommands(
+            { m_commandClients.constFirst() }, 0, std::numeric_limits<int>::max(), true, {});
+    });
 }
 
-// ---- programs and clients --------------------------------------------------------------------
+// Every step has a time limit: a load, a burst or a client that stalls fails its step.
+void BenchRun::step(const QString &name, std::function<void()> begin)
+{
+    m_steps->add(name, StepTimeout, std::move(begin));
+}
+
+std::function<void()> BenchRun::countdown(qsizetype calls)
+{
+    auto left = std::make_shared<qsizetype>(calls);
+    return [this, left] {
+        if (--*left == 0)
+            m_steps->next();
+    };
+}
+
+ChildProgram *BenchRun::launch(const QString &program, const QStringList &arguments,
+    const QString &ready, std::function<void(const QString &line)> started)
+{
+    auto *child = new ChildProgram(this);
+    child->start(program, arguments);
+    child->waitForLine(ready, StartTimeout, [=](const std::optional<QString> &line) {
+        if (line)
+            return started(*line);
+        m_steps->fail(QStringLiteral("%1 did not start: %2: %3")
+                          .arg(QFileInfo(program).fileName(), child->endDescription(),
+                              child->errorLines().join(u'\n')));
+    });
+    return child;
+}
 
 void BenchRun::startDevices()
 {
-    auto waiting = std::make_shared<int>(DeviceCount);
+    const std::function<void()> started = countdown(DeviceCount);
     for (int device = 0; device < DeviceCount; ++device) {
         const bool paced = device == PacedDirectDevice || device == PacedServerDevice;
-        m_devices[device]->start(QStringLiteral(QX_BENCH_SIM),
-            paced ? QStringList { QStringLiteral("--baud"), LineRateBaud } : QStringList());
         // Each prints "pty: PATH" once its device is there.
-        m_devices[device]->waitForLine(QStringLiteral("pty: "), StartTimeout,
-            [this, device, waiting](const std::optional<QString> &line) {
-                if (!line) {
-                    m_steps->fail(QStringLiteral("qx-sim: ") + m_devices[device]->endDescription());
-                    return;
-                }
-                m_ptys[device] = line->mid(line->indexOf(QLatin1Char(' ')) + 1);
-                if (--*waiting == 0)
-                    m_steps->next();
+        m_devices[device] = launch(QStringLiteral(QX_BENCH_SIM),
+            paced ? QStringList { QStringLiteral("--baud"), LineRateBaud } : QStringList(),
+            QStringLiteral("pty: "), [this, device, started](const QString &line) {
+                m_ptys[device] = line.mid(line.indexOf(QLatin1Char(' ')) + 1);
+                started();
             });
     }
 }
@@ -181,45 +197,27 @@ void BenchRun::startDevices()
 void BenchRun::startPrograms()
 {
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
-    if (socat.isEmpty()) {
-        m_steps->fail(QStringLiteral("socat is not installed (scripts/install-deps socat)"));
-        return;
-    }
-    auto waiting = std::make_shared<int>(3);
-    const auto ready = [this, waiting](ChildProgram *program, const QString &name) {
-        return [this, waiting, program, name](const std::optional<QString> &line) {
-            if (!line)
-                m_steps->fail(
-                    QStringLiteral("%1 did not start: %2: %3")
-                        .arg(name, program->endDescription(), program->errorLines().join(u'\n')));
-            else if (--*waiting == 0)
-                m_steps->next();
-        };
-    };
-    for (const Device device : { ServerDevice, PacedServerDevice }) {
-        const ServerSetup setup = ServerSetup::onFreePorts(
-            m_ptys[device], m_dir.filePath(QStringLiteral("settings-%1.ini").arg(device)));
-        ChildProgram *&server = device == ServerDevice ? m_server : m_pacedServer;
-        server = new ChildProgram(this);
-        server->start(QStringLiteral(QX_BENCH_SERVER), setup.arguments());
-        server->waitForLine(
-            ServerRunningLine, StartTimeout, ready(server, QStringLiteral("qx-server")));
-        (device == ServerDevice ? m_commandPort : m_pacedCommandPort) = setup.commandPort;
-        if (device == ServerDevice)
-            m_broadcastPort = setup.broadcastPort;
-    }
+    if (socat.isEmpty())
+        return m_steps->fail(QStringLiteral("socat is not installed (scripts/install-deps socat)"));
+    const std::function<void()> ready = countdown(3);
+    const auto started = [ready](const QString &) { ready(); };
+    m_setup = ServerSetup::onFreePorts(
+        m_ptys[ServerDevice], m_dir.filePath(QStringLiteral("server.ini")));
+    m_pacedSetup = ServerSetup::onFreePorts(
+        m_ptys[PacedServerDevice], m_dir.filePath(QStringLiteral("paced.ini")));
+    const QString server = QStringLiteral(QX_BENCH_SERVER);
+    m_server = launch(server, m_setup.arguments(), ServerRunningLine, started);
+    m_pacedServer = launch(server, m_pacedSetup.arguments(), ServerRunningLine, started);
     m_socatPort = FreeLoopbackPort();
-    m_socat = new ChildProgram(this);
     // -d -d: socat says when it listens.
-    m_socat->start(socat,
+    launch(socat,
         { QStringLiteral("-d"), QStringLiteral("-d"),
             QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,nodelay").arg(m_socatPort),
-            QStringLiteral("FILE:%1,rawer").arg(m_ptys[SocatDevice]) });
-    m_socat->waitForLine(
-        QStringLiteral("listening on"), StartTimeout, ready(m_socat, QStringLiteral("socat")));
+            QStringLiteral("FILE:%1,rawer").arg(m_ptys[SocatDevice]) },
+        QStringLiteral("listening on"), started);
 }
 
-DeviceClient *BenchRun::client(DeviceClient::Kind kind, const QString &pty, quint16 port)
+DeviceClient *BenchRun::client(DeviceClient::Kind kind, quint16 port, const QString &pty)
 {
     auto *client = new DeviceClient(kind, pty, port, m_clientOwner);
     // Whichever step runs, a client that fails fails it.
@@ -230,14 +228,14 @@ DeviceClient *BenchRun::client(DeviceClient::Kind kind, const QString &pty, quin
 void BenchRun::openClients()
 {
     using Kind = DeviceClient::Kind;
-    DeviceClient *direct = client(Kind::Pty, m_ptys[DirectDevice]);
-    DeviceClient *socat = client(Kind::Bridge, {}, m_socatPort);
-    m_commandClients = { client(Kind::CommandService, {}, m_commandPort) };
-    m_broadcastClients = { client(Kind::BroadcastService, {}, m_broadcastPort) };
+    DeviceClient *direct = client(Kind::Pty, 0, m_ptys[DirectDevice]);
+    DeviceClient *socat = client(Kind::Bridge, m_socatPort);
+    m_commandClients = { client(Kind::CommandService, m_setup.commandPort) };
+    m_broadcastClients = { client(Kind::BroadcastService, m_setup.broadcastPort) };
     m_pathClients = { direct, m_commandClients.first(), socat };
     m_pathReceivers = { direct, m_broadcastClients.first(), socat };
-    m_pacedClients = { client(Kind::Pty, m_ptys[PacedDirectDevice]),
-        client(Kind::CommandService, {}, m_pacedCommandPort) };
+    m_pacedClients = { client(Kind::Pty, 0, m_ptys[PacedDirectDevice]),
+        client(Kind::CommandService, m_pacedSetup.commandPort) };
     openAll(m_pathClients + m_pathReceivers.mid(1, 1) + m_pacedClients);
 }
 
@@ -245,9 +243,8 @@ void BenchRun::openServerClients(int count)
 {
     QList<DeviceClient *> clients;
     for (int i = 0; i < count; ++i) {
-        m_commandClients.append(client(DeviceClient::Kind::CommandService, {}, m_commandPort));
-        m_broadcastClients.append(
-            client(DeviceClient::Kind::BroadcastService, {}, m_broadcastPort));
+        m_commandClients << client(DeviceClient::Kind::CommandService, m_setup.commandPort);
+        m_broadcastClients << client(DeviceClient::Kind::BroadcastService, m_setup.broadcastPort);
         clients << m_commandClients.last() << m_broadcastClients.last();
     }
     openAll(clients);
@@ -255,76 +252,104 @@ void BenchRun::openServerClients(int count)
 
 void BenchRun::openAll(const QList<DeviceClient *> &clients)
 {
-    auto waiting = std::make_shared<qsizetype>(clients.size());
+    const std::function<void()> opened = countdown(clients.size());
     for (DeviceClient *client : clients) {
-        connect(client, &DeviceClient::opened, m_steps->scope(), [this, waiting] {
-            if (--*waiting == 0)
-                m_steps->next();
-        });
+        connect(client, &DeviceClient::opened, m_steps->scope(), opened);
         client->open();
     }
-    QTimer::singleShot(StepTimeout, m_steps->scope(), [this, waiting] {
-        m_steps->fail(QStringLiteral("%1 connections not opened in time").arg(*waiting));
-    });
 }
 
 void BenchRun::stopAll()
 {
     // The clients go first: a connection that an ending server closes is no failure.
-    delete m_clientOwner;
-    m_clientOwner = nullptr;
+    delete std::exchange(m_clientOwner, nullptr);
     m_devices[ServerDevice]->write("silent off\n");
-    QList<ChildProgram *> programs(m_devices.cbegin(), m_devices.cend());
-    for (ChildProgram *program : { m_server, m_pacedServer, m_socat }) {
-        if (program)
-            programs.append(program);
-    }
-    auto waiting = std::make_shared<qsizetype>(programs.size());
+    const auto programs = findChildren<ChildProgram *>(QString(), Qt::FindDirectChildrenOnly);
+    const std::function<void()> ended = countdown(programs.size());
     for (ChildProgram *program : programs) {
-        const bool server = program == m_server || program == m_pacedServer;
-        program->waitForExit([this, waiting, program, server] {
-            if (server)
+        program->waitForExit([this, program, ended] {
+            if (program == m_server || program == m_pacedServer)
                 m_figures.serverEnds.append(program->endDescription());
-            if (--*waiting == 0)
-                m_steps->next();
+            ended();
         });
-        if (m_devices.cend() != std::find(m_devices.cbegin(), m_devices.cend(), program))
+        if (std::find(m_devices.cbegin(), m_devices.cend(), program) != m_devices.cend())
             program->closeInput(); // a simulator ends with its input
         else
             program->terminate();
     }
 }
 
-// ---- measurements ----------------------------------------------------------------------------
-
 void BenchRun::runCommands(
     const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store)
 {
-    auto *load = new CommandLoad(clients, warmUp > 0 ? warmUp : commands, inTurn, m_steps->scope());
-    connect(load, &CommandLoad::finished, this, [=](const CommandLoad::Result &result) {
-        m_figures.wrongAnswers += result.wrong;
-        if (!result.error.isEmpty()) {
-            m_steps->fail(result.error);
-        } else if (warmUp > 0) {
-            runCommands(clients, 0, commands, inTurn, store); // the measured part
-        } else {
-            store(result);
-            m_steps->next();
+    struct Client
+    {
+        QByteArray expected; // the command out, which the device echoes
+        qint64 sentNs = 0;
+        int sent = 0;
+    };
+    struct Load
+    {
+        QList<Client> clients;
+        qint64 outstanding = 0; // answers still due over all clients
+        QElapsedTimer clock;
+        Commands result;
+    };
+    const int count = warmUp > 0 ? warmUp : commands;
+    auto load = std::make_shared<Load>();
+    load->clients.resize(clients.size());
+    load->outstanding = qint64(count) * clients.size();
+    load->result.roundTripsUs.resize(clients.size());
+    const auto send = [load, clients](int index) {
+        Client &client = load->clients[index];
+        client.expected
+            = TaggedMessage::message(TaggedMessage::commandNumber(index, client.sent++));
+        client.sentNs = load->clock.nsecsElapsed();
+        clients.at(index)->send(client.expected);
+    };
+    const auto take = [=](int index, const QByteArray &message) {
+        Client &client = load->clients[index];
+        if (client.expected.isEmpty())
+            return; // nothing out: not this load's answer
+        const qint64 ns = load->clock.nsecsElapsed();
+        load->result.roundTripsUs[index].append(double((ns - client.sentNs) / 1000));
+        load->result.wrong += message != std::exchange(client.expected, {});
+        if (--load->outstanding > 0) {
+            if (inTurn)
+                send((index + 1) % clients.size());
+            else if (client.sent < count)
+                send(index);
+            return;
         }
-    });
-    load->start(StepTimeout);
+        m_figures.wrongAnswers += load->result.wrong;
+        if (warmUp > 0)
+            return runCommands(clients, 0, commands, inTurn, store); // the measured part
+        load->result.perSecond = double(count) * double(clients.size()) * 1e9 / ns;
+        store(load->result);
+        m_steps->next();
+    };
+    for (int i = 0; i < clients.size(); ++i) {
+        connect(clients.at(i), &DeviceClient::answer, m_steps->scope(),
+            [take, i](const QByteArray &message) { take(i, message); });
+    }
+    load->clock.start();
+    for (int i = 0; i < (inTurn ? 1 : clients.size()); ++i)
+        send(i);
+}
+
+BenchRun::Store BenchRun::storePerSecond(Figure figure)
+{
+    return [this, figure](const Commands &result) {
+        for (int path = 0; path < result.roundTripsUs.size(); ++path)
+            m_figures.at(figure, Path(path)) = PerSecond(result.roundTripsUs.at(path));
+    };
 }
 
 void BenchRun::runBursts(int path)
 {
-    if (path == int(Path::Count)) {
-        m_steps->next();
-        return;
-    }
-    const Device device = path == int(Path::Direct) ? DirectDevice
-        : path == int(Path::Server)                 ? ServerDevice
-                                                    : SocatDevice;
-    runBurst({ m_pathReceivers.at(path) }, device, [this, path](double seconds) {
+    if (path == int(Path::Count))
+        return m_steps->next();
+    runBurst({ m_pathReceivers.at(path) }, Device(path), [this, path](double seconds) {
         QList<double> &samples = m_burstSamples[path];
         samples.append(BurstBroadcasts / seconds);
         m_figures.at(Figure::BurstFramesPerSecond, Path(path)) = Percentile(samples, 50);
@@ -335,16 +360,37 @@ void BenchRun::runBursts(int path)
 void BenchRun::runBurst(const QList<DeviceClient *> &receivers, Device device,
     std::function<void(double seconds)> store)
 {
-    auto *burst = new BroadcastBurst(
-        receivers, *m_devices[device], m_nextBroadcast, BurstBroadcasts, m_steps->scope());
-    m_nextBroadcast += BurstBroadcasts;
-    connect(burst, &BroadcastBurst::finished, this, [this, store](const auto &result) {
-        if (!result.error.isEmpty())
-            m_steps->fail(result.error);
-        else
-            store(double(std::max<qint64>(result.elapsedUs, 1)) / 1e6);
-    });
-    burst->start(StepTimeout);
+    struct Burst
+    {
+        QList<quint32> next; // per receiver: the number due next
+        qsizetype receiversDone = 0;
+        QElapsedTimer clock;
+        bool over = false; // every one came, or one out of order
+    };
+    const quint32 end = m_nextBroadcast + BurstBroadcasts;
+    auto burst = std::make_shared<Burst>();
+    burst->next.fill(m_nextBroadcast, receivers.size());
+    for (qsizetype i = 0; i < receivers.size(); ++i) {
+        connect(receivers.at(i), &DeviceClient::broadcast, m_steps->scope(),
+            [=](const QByteArray &message) {
+                quint32 &next = burst->next[i];
+                if (burst->over)
+                    return;
+                if (TaggedMessage::numberOf(message) != next) {
+                    burst->over = true;
+                    m_steps->fail(QStringLiteral("broadcast %1 due, %2 came")
+                                      .arg(next)
+                                      .arg(QString::fromLatin1(message.toHex().toUpper())));
+                } else if (++next == end && ++burst->receiversDone == receivers.size()) {
+                    burst->over = true;
+                    store(std::max(double(burst->clock.nsecsElapsed()) / 1e9, 1e-6));
+                }
+            });
+    }
+    const QByteArray commands = RawLines(m_nextBroadcast, end);
+    m_nextBroadcast = end;
+    burst->clock.start();
+    m_devices[device]->write(commands);
 }
 
 void BenchRun::measureCpu(std::chrono::milliseconds span, Figure figure)
@@ -354,26 +400,10 @@ void BenchRun::measureCpu(std::chrono::milliseconds span, Figure figure)
     clock->start();
     QTimer::singleShot(span, Qt::PreciseTimer, m_steps->scope(), [this, before, clock, figure] {
         const std::optional<qint64> now = m_server->cpuMilliseconds();
-        if (!before || !now) {
-            m_steps->fail(QStringLiteral("no CPU time of qx-server in /proc"));
-            return;
-        }
+        if (!before || !now)
+            return m_steps->fail(QStringLiteral("no CPU time of qx-server in /proc"));
         m_figures.at(figure, Path::Server)
             = 100.0 * double(*now - *before) / double(clock->elapsed());
         m_steps->next();
     });
-}
-
-void BenchRun::measureSilentWait()
-{
-    // Each command times out with 010100 after 2 s, and the next one waits again.
-    m_devices[ServerDevice]->write("silent on\n");
-    DeviceClient *client = m_commandClients.constFirst();
-    auto counter = std::make_shared<quint32>(0);
-    const auto send = [client, counter] {
-        client->send(TaggedMessage::message(TaggedMessage::commandNumber(0, (*counter)++)));
-    };
-    connect(client, &DeviceClient::answer, m_steps->scope(), send);
-    measureCpu(SilentWaitTime, Figure::WaitCpuPercent);
-    send();
 }

@@ -1,17 +1,18 @@
 #pragma once
 
-#include "command_load.h"
 #include "device_client.h"
-#include "figures.h"
+#include "report.h"
+#include "server_setup.h"
+#include "step_run.h"
 
 #include <QObject>
 #include <QTemporaryDir>
 
 #include <array>
+#include <chrono>
 #include <functional>
 
 class ChildProgram;
-class StepRun;
 
 // One run of the benchmark, step by step on the event loop. Each path has a simulated device of
 // its own (qx-sim, answering at once), so that the paths can take turns command by command and
@@ -20,18 +21,14 @@ class StepRun;
 // (the error is reported, the figures not measured stay empty); the programs are ended anyway.
 class BenchRun : public QObject
 {
-    Q_OBJECT
-
 public:
-    explicit BenchRun(QObject *parent = nullptr);
+    using QObject::QObject;
 
-    void start();
-    const Figures &figures() const { return m_figures; }
-
-Q_SIGNALS:
-    void finished();
+    // `finished` follows the last step, with what was measured.
+    void start(std::function<void(const Figures &figures)> finished);
 
 private:
+    // The simulated devices; the first three are the paths', in the order of Path.
     enum Device
     {
         DirectDevice,
@@ -41,41 +38,60 @@ private:
         PacedServerDevice,
         DeviceCount,
     };
-    using Store = std::function<void(const CommandLoad::Result &result)>;
+    // What a command load measured.
+    struct Commands
+    {
+        QList<QList<double>> roundTripsUs; // per client, in the order sent
+        double perSecond = 0; // answers over all clients, per second of the whole load
+        qint64 wrong = 0; // answers that were not their command's own echo
+    };
+    using Store = std::function<void(const Commands &result)>;
 
+    void step(const QString &name, std::function<void()> begin);
     void addPathSteps();
     void addServerSteps();
+    // A function that ends the running step on its `calls`th call.
+    std::function<void()> countdown(qsizetype calls);
+    // Starts `program`; `started` follows with its first line that holds `ready`.
+    ChildProgram *launch(const QString &program, const QStringList &arguments, const QString &ready,
+        std::function<void(const QString &line)> started);
     void startDevices();
     void startPrograms();
+    DeviceClient *client(DeviceClient::Kind kind, quint16 port, const QString &pty = {});
     void openClients();
     void openServerClients(int count);
     void openAll(const QList<DeviceClient *> &clients);
-    DeviceClient *client(DeviceClient::Kind kind, const QString &pty, quint16 port = 0);
-    // A warm-up of `warmUp` commands per client, then `commands` per client measured.
+    // Commands as the command protocol asks of a client: one out at a time, the next once the
+    // answer to the last has come, until each client has had `commands` answers after `warmUp`.
+    // Either every client runs its own loop (many clients of one server), or they take turns, one
+    // command at a time over all: then clients on different paths share whatever else the machine
+    // does meanwhile, and their figures compare. Each command is tagged with its client and a
+    // counter and the device echoes it: an answer that is not its very command's echo is wrong.
     void runCommands(
         const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store);
+    // Each client's commands per second as `figure` of the path in the same place.
+    Store storePerSecond(Figure figure);
     // One burst of broadcasts to each path's client in turn, from `path` on.
     void runBursts(int path);
+    // A burst of numbered broadcasts, written to the simulator at once, as raw frames, and timed
+    // until every receiver has every one; each must see every number once and in order.
     void runBurst(const QList<DeviceClient *> &receivers, Device device,
         std::function<void(double seconds)> store);
     // The server's share of one core over `span`, in percent.
     void measureCpu(std::chrono::milliseconds span, Figure figure);
-    void measureSilentWait();
     void stopAll();
 
     Figures m_figures;
-    QTemporaryDir m_dir;
-    StepRun *m_steps = nullptr; // the last one ends the programs
-    std::array<ChildProgram *, DeviceCount> m_devices {};
+    QTemporaryDir m_dir; // the servers' settings files
+    StepRun *m_steps = new StepRun(QStringLiteral("qx-bench"), this); // the last ends the programs
+    std::array<ChildProgram *, DeviceCount> m_devices {}; // qx-sim
     std::array<QString, DeviceCount> m_ptys;
     ChildProgram *m_server = nullptr; // on ServerDevice
     ChildProgram *m_pacedServer = nullptr; // on PacedServerDevice
-    ChildProgram *m_socat = nullptr;
-    quint16 m_commandPort = 0; // of m_server
-    quint16 m_broadcastPort = 0;
-    quint16 m_pacedCommandPort = 0;
+    ServerSetup m_setup; // of m_server
+    ServerSetup m_pacedSetup;
     quint16 m_socatPort = 0;
-    QObject *m_clientOwner = nullptr;
+    QObject *m_clientOwner = new QObject(this); // of every client, till the programs end
     QList<DeviceClient *> m_pathClients; // direct, qx-server, socat: commands
     QList<DeviceClient *> m_pathReceivers; // the same for broadcasts
     QList<DeviceClient *> m_pacedClients; // direct, qx-server at 57600 baud

@@ -2,7 +2,6 @@
 
 #include <QSerialPort>
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace {
 
@@ -37,19 +36,17 @@ void DeviceClient::open()
         // As a program on the device's own machine would: the simulator keeps the line raw.
         auto *port = new QSerialPort(m_pty, this);
         m_io = port;
+        const auto fail
+            = [this, port] { Q_EMIT failed(m_pty + QStringLiteral(": ") + port->errorString()); };
         connect(port, &QSerialPort::readyRead, this, &DeviceClient::read);
-        connect(
-            port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
-                if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
-                    Q_EMIT failed(m_pty + QStringLiteral(": ") + port->errorString());
-            });
-        const bool opened = port->open(QIODevice::ReadWrite);
-        QTimer::singleShot(0, this, [this, opened, port] {
-            if (opened)
-                Q_EMIT this->opened();
-            else
-                Q_EMIT failed(m_pty + QStringLiteral(": ") + port->errorString());
+        connect(port, &QSerialPort::errorOccurred, this, [fail](QSerialPort::SerialPortError e) {
+            if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
+                fail();
         });
+        if (port->open(QIODevice::ReadWrite))
+            Q_EMIT opened();
+        else
+            fail();
         return;
     }
     auto *socket = new QTcpSocket(this);

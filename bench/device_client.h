@@ -26,7 +26,7 @@ public:
     // The pty's path, or the TCP port on 127.0.0.1.
     DeviceClient(Kind kind, const QString &pty, quint16 port, QObject *parent = nullptr);
 
-    // opened() or failed() follows.
+    // opened() or failed() follows (for a pty, at once).
     void open();
     void send(const QByteArray &message);
 
@@ -41,9 +41,9 @@ private:
     void takeFrames();
     void takeLines();
 
-    Kind m_kind;
-    QString m_pty;
-    quint16 m_port = 0;
+    const Kind m_kind;
+    const QString m_pty;
+    const quint16 m_port;
     QIODevice *m_io = nullptr; // a serial port on the pty, or a TCP socket
     QByteArray m_input; // received, not yet a whole frame or line
 };

@@ -16,10 +16,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("qx-bench"));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Measures qx-server (next to this build) against the simulated device and compares it, in "
-        "the same run, with the device's pty itself and with socat as a raw TCP-to-serial bridge. "
-        "Prints the figures and the targets with PASS or FAIL; exit status 0 when every target of "
-        "every run is met."));
+        "Measures qx-server (next to this build) against the simulated device, side by side with "
+        "the device's pty itself and socat as a raw TCP-to-serial bridge. Prints the figures and "
+        "the targets with PASS or FAIL; exit status 0 when every target of every run is met."));
     parser.addHelpOption();
     parser.addOptions({
         { QStringLiteral("markdown"), QStringLiteral("Print the tables in Markdown.") },
@@ -40,12 +39,12 @@ int main(int argc, char *argv[])
     bool allPassed = true;
     std::function<void()> startRun = [&] {
         auto *bench = new BenchRun(&app);
-        QObject::connect(bench, &BenchRun::finished, &app, [&, bench] {
+        bench->start([&, bench](const Figures &figures) {
             ++run;
             const QString title = runs > 1
                 ? QStringLiteral("Run %1 of %2. %3").arg(run).arg(runs).arg(machine)
                 : machine;
-            const Report report = RenderReport(bench->figures(), title, markdown);
+            const Report report = RenderReport(figures, title, markdown);
             std::printf("%s\n", qPrintable(report.text));
             std::fflush(stdout);
             allPassed = allPassed && report.passed;
@@ -55,7 +54,6 @@ int main(int argc, char *argv[])
             else
                 QCoreApplication::quit();
         });
-        bench->start();
     };
     startRun();
     app.exec();

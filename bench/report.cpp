@@ -1,11 +1,11 @@
 #include "report.h"
 
 #include <QFile>
-#include <QList>
 
 #include <algorithm>
 #include <cmath>
 #include <sys/utsname.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -19,14 +19,8 @@ const QString NotMeasured = QStringLiteral("not measured");
 
 using Table = QList<QStringList>; // the header first
 
-struct Row
-{
-    Figure figure;
-    const char *name;
-    int decimals;
-};
-
-const Row Rows[] = {
+// The figures' rows: each figure's name and the decimals it is shown with.
+const std::tuple<Figure, const char *, int> Rows[] = {
     { Figure::RoundTripMedianUs, "command round trip, median (µs)", 0 },
     { Figure::RoundTripP99Us, "command round trip, p99 (µs)", 0 },
     { Figure::AddedMedianUs, "added over the direct path, median (µs)", 0 },
@@ -46,18 +40,19 @@ QString Show(const std::optional<double> &value, int decimals = 0)
     return value ? QString::number(*value, 'f', decimals) : QStringLiteral("–");
 }
 
-// A target row: name, measured, limit, and whether it is met.
-struct Target
-{
-    QStringList cells;
-    bool pass = false;
-};
+const QString Pass = QStringLiteral("PASS");
 
-// `value` against `base` as a share: at least `least` or, for `atMost`, at most `least`.
-Target Share(const QString &name, Figure figure, Path path, Path base, double least,
-    const Figures &f, bool atMost = false)
+// A target's row: name, measured, limit, PASS or FAIL.
+QStringList Target(const QString &name, const QString &measured, const QString &limit, bool pass)
 {
-    const std::optional<double> value = f.at(figure, path);
+    return { name, measured, limit, pass ? Pass : QStringLiteral("FAIL") };
+}
+
+// The server's figure against `base`'s as a share: at least `least` or, for `atMost`, at most.
+QStringList Share(const QString &name, Figure figure, Path base, double least, const Figures &f,
+    bool atMost = false)
+{
+    const std::optional<double> value = f.at(figure, Path::Server);
     const std::optional<double> of = f.at(figure, base);
     const bool percent = figure == Figure::LineRateCommandsPerSecond;
     const auto show = [percent](double share) {
@@ -69,59 +64,57 @@ Target Share(const QString &name, Figure figure, Path path, Path base, double le
         measured = QStringLiteral("%1 vs %2").arg(Show(value), Show(of))
             + (*of > 0 ? QStringLiteral(" = ") + show(*value / *of) : QString());
     // A bridge that adds nothing leaves the server no room at all.
-    const bool pass = value && of
-        && (atMost ? *value <= least * std::max(*of, 0.0) : *of > 0 && *value >= least * *of);
-    return { { name, measured,
-                 (atMost ? QStringLiteral("≤ ") : QStringLiteral("≥ ")) + show(least) },
-        pass };
+    return Target(name, measured,
+        (atMost ? QStringLiteral("≤ ") : QStringLiteral("≥ ")) + show(least),
+        value && of
+            && (atMost ? *value <= least * std::max(*of, 0.0) : *of > 0 && *value >= least * *of));
 }
 
-Target Cpu(const QString &name, Figure figure, const Figures &f)
+QStringList Cpu(const QString &name, Figure figure, const Figures &f)
 {
     const std::optional<double> percent = f.at(figure, Path::Server);
-    return { { name, percent ? Show(percent, 2) + QStringLiteral(" % of a core") : NotMeasured,
-                 QStringLiteral("< %1 %").arg(MaxCpuPercent, 0, 'f', 2) },
-        // Judged as shown: a figure printed as the limit does not pass.
-        percent && std::round(*percent * 100) / 100 < MaxCpuPercent };
+    // Judged as shown: a figure printed as the limit does not pass.
+    return Target(name, percent ? Show(percent, 2) + QStringLiteral(" % of a core") : NotMeasured,
+        QStringLiteral("< %1 %").arg(MaxCpuPercent, 0, 'f', 2),
+        percent && std::round(*percent * 100) / 100 < MaxCpuPercent);
 }
 
-// Whether a server figure was measured, with a count that must be 0.
-Target NoneWrong(const QString &name, const QString &what, qint64 wrong, bool measured)
+// A count that must be 0, once what it counts was measured.
+QStringList NoneWrong(const QString &name, const QString &what, qint64 wrong, bool measured)
 {
-    return { { name, measured ? QStringLiteral("%1 %2").arg(wrong).arg(what) : NotMeasured,
-                 QStringLiteral("0 ") + what },
-        measured && wrong == 0 };
+    return Target(name, measured ? QStringLiteral("%1 %2").arg(wrong).arg(what) : NotMeasured,
+        QStringLiteral("0 ") + what, measured && wrong == 0);
 }
 
-QList<Target> Targets(const Figures &f)
+Table Targets(const Figures &f)
 {
+    const bool complete = f.at(Figure::Burst100Ms, Path::Server).has_value();
     const QStringList &ends = f.serverEnds;
-    const bool endsClean
-        = !ends.isEmpty() && ends.count(QStringLiteral("exit status 0")) == ends.size();
     return {
+        { QStringLiteral("target"), QStringLiteral("measured"), QStringLiteral("limit"),
+            QStringLiteral("result") },
         Share(QStringLiteral("added median round trip (µs), server vs socat"),
-            Figure::AddedMedianUs, Path::Server, Path::Socat, MaxAddedRoundTripRatio, f, true),
+            Figure::AddedMedianUs, Path::Socat, MaxAddedRoundTripRatio, f, true),
         Share(QStringLiteral("added p99 round trip (µs), server vs socat"), Figure::AddedP99Us,
-            Path::Server, Path::Socat, MaxAddedRoundTripRatio, f, true),
+            Path::Socat, MaxAddedRoundTripRatio, f, true),
         Share(QStringLiteral("10,000 broadcasts to 1 client (frames/s), server vs socat"),
-            Figure::BurstFramesPerSecond, Path::Server, Path::Socat, MinBurstRatio, f),
+            Figure::BurstFramesPerSecond, Path::Socat, MinBurstRatio, f),
         NoneWrong(QStringLiteral("100 clients × 100 commands: every answer to its own client"),
             QStringLiteral("foreign"), f.foreignAnswers100,
             f.at(Figure::CommandsPerSecond100, Path::Server).has_value()),
-        { { QStringLiteral("10,000 broadcasts to 100 clients, complete and in order"),
-              f.at(Figure::Burst100Ms, Path::Server) ? QStringLiteral("complete") : NotMeasured,
-              QStringLiteral("complete") },
-            f.at(Figure::Burst100Ms, Path::Server).has_value() },
+        Target(QStringLiteral("10,000 broadcasts to 100 clients, complete and in order"),
+            complete ? QStringLiteral("complete") : NotMeasured, QStringLiteral("complete"),
+            complete),
         Share(QStringLiteral("commands/s at 57600 baud, server vs direct"),
-            Figure::LineRateCommandsPerSecond, Path::Server, Path::Direct, MinLineRateShare, f),
+            Figure::LineRateCommandsPerSecond, Path::Direct, MinLineRateShare, f),
         Cpu(QStringLiteral("idle CPU over 10 s"), Figure::IdleCpuPercent, f),
         Cpu(QStringLiteral("CPU while a command waits"), Figure::WaitCpuPercent, f),
         NoneWrong(QStringLiteral("every answer its command's own echo"), QStringLiteral("wrong"),
             f.wrongAnswers, true),
-        { { QStringLiteral("the server ends on SIGTERM"),
-              ends.isEmpty() ? NotMeasured : ends.join(QStringLiteral(", ")),
-              QStringLiteral("exit status 0") },
-            endsClean },
+        Target(QStringLiteral("the server ends on SIGTERM"),
+            ends.isEmpty() ? NotMeasured : ends.join(QStringLiteral(", ")),
+            QStringLiteral("exit status 0"),
+            !ends.isEmpty() && ends.count(QStringLiteral("exit status 0")) == ends.size()),
     };
 }
 
@@ -167,19 +160,15 @@ Report RenderReport(Figures figures, const QString &title, bool markdown)
     }
     Table table { { QStringLiteral("figure"), QStringLiteral("direct (pty)"),
         QStringLiteral("qx-server"), QStringLiteral("socat") } };
-    for (const Row &row : Rows) {
-        table.append({ QString::fromUtf8(row.name) });
+    for (const auto &[figure, name, decimals] : Rows) {
+        table.append({ QString::fromUtf8(name) });
         for (const Path path : { Path::Direct, Path::Server, Path::Socat })
-            table.last().append(Show(figures.at(row.figure, path), row.decimals));
+            table.last().append(Show(figures.at(figure, path), decimals));
     }
-    Table targets { { QStringLiteral("target"), QStringLiteral("measured"), QStringLiteral("limit"),
-        QStringLiteral("result") } };
-    bool passed = figures.errors.isEmpty();
-    for (const Target &target : Targets(figures)) {
-        targets.append(target.cells
-            + QStringList { target.pass ? QStringLiteral("PASS") : QStringLiteral("FAIL") });
-        passed = passed && target.pass;
-    }
+    const Table targets = Targets(figures);
+    const bool passed = figures.errors.isEmpty()
+        && std::all_of(targets.cbegin() + 1, targets.cend(),
+            [](const QStringList &row) { return row.last() == Pass; });
     const auto render
         = [markdown](const Table &t) { return markdown ? Markdown(t) : PlainText(t); };
     QString text = title + QStringLiteral("\n\n") + render(table);
