@@ -19,10 +19,8 @@ Exit status:
 // The options, declared once for the parser and for reading their values.
 struct Declared
 {
-    QCommandLineOption help { { QStringLiteral("h"), QStringLiteral("help") },
-        QStringLiteral("Show this help and exit.") };
-    QCommandLineOption version { QStringLiteral("version"),
-        QStringLiteral("Show the version and exit.") };
+    QCommandLineOption help = HelpOption();
+    QCommandLineOption version = VersionOption();
     QCommandLineOption headless { QStringLiteral("headless"),
         QStringLiteral("No window: start the server at once, log to standard error, and keep "
                        "searching until the device answers.") };

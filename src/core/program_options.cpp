@@ -9,6 +9,17 @@ QString HelpText(
     return usage + generic.mid(generic.indexOf(QLatin1Char('\n')) + 1) + exitStatuses;
 }
 
+QCommandLineOption HelpOption()
+{
+    return { { QStringLiteral("h"), QStringLiteral("help") },
+        QStringLiteral("Show this help and exit.") };
+}
+
+QCommandLineOption VersionOption()
+{
+    return { QStringLiteral("version"), QStringLiteral("Show the version and exit.") };
+}
+
 QString VersionText(const QString &program)
 {
     return QStringLiteral("%1 %2\n").arg(program, QStringLiteral(QX_VERSION));

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QCommandLineOption;
 class QCommandLineParser;
 
 // What reading a program's command line comes to: run with the options, or
@@ -28,6 +29,10 @@ constexpr int UsageErrorStatus = 2;
 // and knows one form only), and the exit statuses after it.
 QString HelpText(
     const QCommandLineParser &parser, const QString &usage, const QString &exitStatuses);
+
+// -h/--help and --version, worded alike in every program.
+QCommandLineOption HelpOption();
+QCommandLineOption VersionOption();
 
 // "qx-server 1.0.0" and a line end.
 QString VersionText(const QString &program);

@@ -82,10 +82,8 @@ const QString Program = QStringLiteral("qx-client");
 // The options, declared once for the parser and for reading their values.
 struct Declared
 {
-    QCommandLineOption help { { QStringLiteral("h"), QStringLiteral("help") },
-        QStringLiteral("Show this help and exit.") };
-    QCommandLineOption version { QStringLiteral("version"),
-        QStringLiteral("Show the version and exit.") };
+    QCommandLineOption help = HelpOption();
+    QCommandLineOption version = VersionOption();
     QCommandLineOption listen { QStringLiteral("listen"),
         QStringLiteral("Print the broadcast lines instead of sending commands.") };
     QCommandLineOption host { QStringLiteral("host"),
