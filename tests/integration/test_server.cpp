@@ -26,6 +26,8 @@ QByteArray Line(const QByteArray &hex)
 
 const QByteArray TimeoutLine = Line("010100");
 const QByteArray NoticeLine = Line("610263");
+const QByteArray RefusalText = "Sorry, I could not accept your connection request";
+const QString Stopped = QStringLiteral("Server gestoppt");
 
 } // namespace
 
@@ -45,6 +47,8 @@ private Q_SLOTS:
     void programmingModeKeepsOneClientAlone();
     void broadcastsReachEveryListenerAlsoWhileACommandWaits();
     void everyBroadcastArrivesDuringAProgrammingModeWait();
+    void pieceOfAFrameNeverBlocksTheLine();
+    void deviceRepluggedAfterAPieceIsFoundAgain();
     void slotsIdleClientsAndSlowReaders();
     void startsAndStops();
     void serviceThatCannotListenStopsTheServer();
@@ -103,7 +107,7 @@ void TestServer::answersEachClientItsOwnCommand()
         QList<QByteArray>({ QByteArray::fromHex("2101A2"), QByteArray::fromHex("2103A4"),
             QByteArray::fromHex("2102A3") }));
     // A malformed line is answered at once; the client goes on.
-    QCOMPARE(clients[1]->ask("0101\r"), Protocol::ErrorAnswerLine());
+    QCOMPARE(clients[1]->ask("0101\r"), QByteArray("6180E1\r\n"));
     QCOMPARE(clients[1]->ask("2181A0\r"), Line("2181A0"));
     QCOMPARE(clients[1]->takeLine(), QByteArray());
 }
@@ -188,14 +192,14 @@ void TestServer::programmingModeKeepsOneClientAlone()
     TcpClient turnedAway, lateListener;
     QVERIFY(turnedAway.connectTo(m_rig->commandPort()));
     QVERIFY(turnedAway.waitForDisconnected());
-    QCOMPARE(turnedAway.received(), Protocol::RefusalText());
+    QCOMPARE(turnedAway.received(), RefusalText);
     QVERIFY(lateListener.connectTo(m_rig->broadcastPort()));
     QVERIFY(lateListener.waitForReceived(2 * NoticeLine.size()));
 
     // The programmer leaves: the server takes the device out of programming mode itself.
     programmer.close();
     QVERIFY(m_rig->waitForRequests(2));
-    QCOMPARE(m_rig->device().requests().last(), Protocol::LeaveProgModeCommand());
+    QCOMPARE(m_rig->device().requests().last(), QByteArray::fromHex("2181A0"));
     QVERIFY(!m_rig->state().ProgMode);
     TcpClient newcomer;
     QCOMPARE(m_rig->connectCommandClient(newcomer), 1);
@@ -221,8 +225,8 @@ void TestServer::broadcastsReachEveryListenerAlsoWhileACommandWaits()
     QCOMPARE(commanders[0]->takeLine(), Line("2181A0"));
 }
 
-// A programming command may wait 60 s for its answer. Meanwhile a burst far larger than the
-// receive buffer, arriving faster than one frame per loop pass could drain, and the broadcasts
+// A programming command may wait 60 s for its answer. Meanwhile a burst of 84 kB, arriving
+// faster than one frame per loop pass could drain, and the broadcasts
 // that come as the wait goes on all reach the listener, whole and in order, as they come.
 void TestServer::everyBroadcastArrivesDuringAProgrammingModeWait()
 {
@@ -234,10 +238,9 @@ void TestServer::everyBroadcastArrivesDuringAProgrammingModeWait()
     const auto message = [](int n) { return QByteArray("\x62") + char(n >> 8) + char(n) + '\x5A'; };
     QByteArray burst, expected = NoticeLine + NoticeLine;
     for (int n = 0; n < 12000; ++n) {
-        burst += Protocol::BroadcastFramePrefix() + message(n);
+        burst += QByteArray::fromHex("FFFD") + message(n);
         expected += HexLine(message(n));
     }
-    QVERIFY(burst.size() > Protocol::ReceiveBufferCap);
     m_rig->device().sendRaw(burst);
     for (int second = 10; second < 60; second += 10) {
         QVERIFY(listeners[0]->waitForReceived(expected.size(), 20000));
@@ -250,19 +253,55 @@ void TestServer::everyBroadcastArrivesDuringAProgrammingModeWait()
     QCOMPARE(listeners[0]->received(), expected);
 }
 
+// The device sends the start of a broadcast that announces 15 data bytes, and nothing more.
+// Once the line has been quiet for 100 ms, the piece is noise: both clients get their own answers.
+void TestServer::pieceOfAFrameNeverBlocksTheLine()
+{
+    Clients clients;
+    QVERIFY(connectClients(clients, 2));
+    m_rig->device().sendRaw(QByteArray::fromHex("FFFD6F"));
+    QTRY_COMPARE(m_rig->state().InpStr, QByteArray::fromHex("FFFD6F"));
+    m_rig->clock.advanceMs(100);
+    QTRY_VERIFY(m_rig->state().InpStr.isEmpty());
+
+    clients[0]->send("2181A0\r");
+    clients[1]->send("42010241\r");
+    QVERIFY(clients[0]->waitForLine() && clients[1]->waitForLine());
+    QCOMPARE(clients[0]->takeLine(), Line("2181A0"));
+    QCOMPARE(clients[1]->takeLine(), Line("42010241"));
+}
+
+// A piece left by a device that was unplugged mid-frame never hides its probe answer once it is
+// plugged in again.
+void TestServer::deviceRepluggedAfterAPieceIsFoundAgain()
+{
+    Clients clients;
+    QVERIFY(connectClients(clients, 1));
+    m_rig->clock.advance(1); // the next search may start at once
+    SimulatedDevice &device = m_rig->device();
+    device.sendRaw(QByteArray::fromHex("FFFD6F0102"));
+    QTRY_COMPARE(m_rig->state().InpStr.size(), 5);
+    device.unplug();
+    QTRY_COMPARE(m_rig->server.phase(), ServerPhase::Searching);
+    QVERIFY(device.plug());
+    m_rig->clock.advance(1);
+    QTRY_COMPARE(m_rig->server.phase(), ServerPhase::Running);
+    QCOMPARE(clients[0]->ask("2181A0\r"), Line("2181A0"));
+}
+
 void TestServer::slotsIdleClientsAndSlowReaders()
 {
     // The lowest free slot; a freed slot is taken again.
     Clients clients;
-    QVERIFY(connectClients(clients, Protocol::MaxConnections));
+    QVERIFY(connectClients(clients, 100));
     clients[0]->close();
     QTRY_COMPARE(m_rig->state().CmdInUse[1], 0);
     QCOMPARE(m_rig->connectCommandClient(*clients[0]), 1);
     TcpClient refused;
     QVERIFY(refused.connectTo(m_rig->commandPort()));
     QVERIFY(refused.waitForDisconnected());
-    QCOMPARE(refused.received(), Protocol::RefusalText());
-    QCOMPARE(m_rig->commandSlotsInUse(), Protocol::MaxConnections);
+    QCOMPARE(refused.received(), RefusalText);
+    QCOMPARE(m_rig->commandSlotsInUse(), 100);
     clients.clear();
     QTRY_COMPARE(m_rig->commandSlotsInUse(), 0);
 
@@ -295,8 +334,8 @@ void TestServer::slotsIdleClientsAndSlowReaders()
 void TestServer::startsAndStops()
 {
     QCOMPARE(m_rig->presentation.looks.size(), 2);
-    QCOMPARE(m_rig->presentation.looks[0].caption, SearchingLook().caption);
-    QCOMPARE(m_rig->presentation.looks[1].caption, RunningCaption());
+    QCOMPARE(m_rig->presentation.looks[0].caption, QStringLiteral("Suche Interface ..."));
+    QCOMPARE(m_rig->presentation.looks[1].caption, QStringLiteral("Server läuft ...."));
     QCOMPARE(m_rig->server.phase(), ServerPhase::Running);
     Clients commanders, listeners;
     QVERIFY(connectClients(commanders, 3) && connectClients(listeners, 2, true));
@@ -311,7 +350,7 @@ void TestServer::startsAndStops()
     for (const Clients *clients : { &commanders, &listeners })
         for (const auto &client : *clients)
             QVERIFY(client->waitForDisconnected());
-    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+    QCOMPARE(m_rig->presentation.looks.last().caption, Stopped);
     QVERIFY(!m_rig->server.serialLink().isOpen());
     QCOMPARE(m_rig->server.phase(), ServerPhase::Stopped);
     TcpClient late;
@@ -321,12 +360,13 @@ void TestServer::startsAndStops()
     m_rig->unplugDevice();
     m_rig->beginStart();
     QTRY_VERIFY(m_rig->presentation.messageOpen());
-    QCOMPARE(m_rig->presentation.messages.last(), LocalText(TextId::NoInterface).value());
+    QCOMPARE(
+        m_rig->presentation.messages.last(), QStringLiteral("Kein Interface QX-USB gefunden !"));
     m_rig->presentation.closeMessage();
-    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+    QCOMPARE(m_rig->presentation.looks.last().caption, Stopped);
     m_rig->clock.advance(5);
     QVERIFY(m_rig->waitForTicks(3));
-    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+    QCOMPARE(m_rig->presentation.looks.last().caption, Stopped);
 }
 
 // A server that serves nobody must not look as if it ran.
@@ -349,7 +389,7 @@ void TestServer::serviceThatCannotListenStopsTheServer()
     QVERIFY(!m_rig->server.broadcastService().connections().isListening());
     QVERIFY(!m_rig->server.serialLink().isOpen());
     m_rig->presentation.closeMessage();
-    QCOMPARE(m_rig->presentation.looks.last().caption, StoppedCaption());
+    QCOMPARE(m_rig->presentation.looks.last().caption, Stopped);
     QCOMPARE(m_rig->server.phase(), ServerPhase::Stopped);
 }
 
@@ -368,7 +408,7 @@ void TestServer::stopDuringASearchStaysStopped()
     m_rig->server.MSStopServer_Click();
     QTRY_VERIFY(m_rig->startEnded());
     QVERIFY(m_rig->waitForTicks(2));
-    QCOMPARE(m_rig->presentation.captions.last(), StoppedCaption());
+    QCOMPARE(m_rig->presentation.captions.last(), Stopped);
     QVERIFY(!m_rig->server.commandService().connections().isListening());
     QVERIFY(!m_rig->server.serialLink().isOpen());
 }
@@ -401,7 +441,7 @@ void TestServer::lostDeviceIsSearchedAtMostOncePerSecond()
     m_rig->clock.advance(1);
     QTRY_COMPARE(m_rig->server.phase(), ServerPhase::Running);
     QCOMPARE(commanders[0]->ask("F20203F3\r"), Line("6182E3"));
-    device.sendBroadcast(Protocol::ProgModeNotice());
+    device.sendBroadcast(QByteArray::fromHex("610263"));
     QVERIFY(listeners[0]->waitForLine());
 }
 
