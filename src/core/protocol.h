@@ -70,10 +70,14 @@ constexpr int MaxCommandDigits = 16; // 8 bytes
 constexpr int MinCommandDigits = 4; // 2 bytes
 constexpr int MaxLineLength = 32766; // characters of a command line without its CR
 constexpr qint64 MaxUnsentBytes = 1024 * 1024; // per connection; past it: a slow reader
-constexpr int ReceiveBufferCap = 64 * 1024; // InpStr
 constexpr qint64 IdleLimitSeconds = 60; // a connection silent for longer is closed
 constexpr std::chrono::milliseconds AnswerLimit { 2000 };
 constexpr std::chrono::milliseconds ProgModeAnswerLimit { 60000 };
 constexpr std::chrono::milliseconds LateAnswerGuardTime { 1000 };
+// An incomplete frame waits for its bytes only while they keep coming: after this long without
+// a byte from the device it is a piece (unplugged mid-frame, a glitch, another device's bytes).
+// A whole frame takes under 4 ms at 57600 baud, and USB adapters hand on what they hold at
+// least every 16 ms.
+constexpr std::chrono::milliseconds FrameGap { 100 };
 
 } // namespace Protocol

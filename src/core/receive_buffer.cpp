@@ -35,9 +35,26 @@ qsizetype NextFrameStart(QByteArrayView buffer, qsizetype from)
     return NextFrameStart(buffer, from, buffer.size());
 }
 
-qsizetype NextAnswerStart(QByteArrayView buffer, qsizetype from)
+// Noise that follows noise is one run of it.
+void AddNoise(Reading &reading, qsizetype from, qsizetype to)
 {
-    return buffer.indexOf(Protocol::AnswerFramePrefix(), from);
+    if (to <= from)
+        return;
+    if (!reading.spans.empty()) {
+        Span &last = reading.spans.back();
+        if (last.kind == Span::Kind::Noise && last.start + last.length == from) {
+            last.length += to - from;
+            return;
+        }
+    }
+    reading.spans.push_back({ Span::Kind::Noise, from, to - from });
+}
+
+void AddFrame(Reading &reading, QByteArrayView buffer, qsizetype start, qsizetype end)
+{
+    const bool answer = buffer.at(start + 1) == AnswerByte;
+    reading.spans.push_back(
+        { answer ? Span::Kind::Answer : Span::Kind::Broadcast, start, end - start });
 }
 
 } // namespace
@@ -52,75 +69,53 @@ bool CheckByteAgrees(QByteArrayView message)
     return sum == message.back();
 }
 
-Reading ReadFrames(QByteArrayView buffer)
+Reading ReadFrames(QByteArrayView buffer, Line line)
 {
+    const bool quiet = line == Line::Quiet;
     Reading reading;
-    qsizetype from = 0;
+    qsizetype from = 0; // the first byte not yet read as a frame or noise
     while (true) {
         const qsizetype start = NextFrameStart(buffer, from);
         if (start < 0) {
-            // Noise to the end, but for a last FF: it may be the first half of a frame start.
-            const bool startMayFollow = buffer.size() > from && buffer.endsWith(StartByte);
+            // Noise to the end, but for a last FF on an active line: it may be the first half
+            // of a frame start.
+            const bool startMayFollow
+                = !quiet && buffer.size() > from && buffer.endsWith(StartByte);
             reading.consumed = startMayFollow ? buffer.size() - 1 : buffer.size();
+            AddNoise(reading, from, reading.consumed);
             return reading;
         }
+        AddNoise(reading, from, start);
         reading.consumed = start;
-        if (start + 2 >= buffer.size())
-            return reading; // the header has yet to come
-        const qsizetype end = start + FrameLength(static_cast<quint8>(buffer.at(start + 2)));
-        if (end > buffer.size())
-            return reading; // incomplete: waits for its bytes
-        const QByteArrayView message = buffer.sliced(start + 2, end - start - 2);
-        if (!CheckByteAgrees(message)) {
+        const qsizetype end = start + 2 < buffer.size()
+            ? start + FrameLength(static_cast<quint8>(buffer.at(start + 2)))
+            : buffer.size() + 1;
+        if (end > buffer.size()) {
+            if (!quiet)
+                return reading; // incomplete: waits for its bytes
+            // Incomplete on a quiet line: a piece, noise up to the next frame start.
+            const qsizetype next = NextFrameStart(buffer, start + 2);
+            from = next < 0 ? buffer.size() : next;
+            AddNoise(reading, start, from);
+            reading.consumed = from;
+            continue;
+        }
+        if (!CheckByteAgrees(buffer.sliced(start + 2, end - start - 2))) {
             // Another frame start that begins within the extent, after the frame's own:
             // then this is a piece, and its bytes up to that start are noise.
             const qsizetype inner = NextFrameStart(buffer, start + 2, end);
             if (inner >= 0) {
+                AddNoise(reading, start, inner);
                 from = inner;
                 continue;
             }
-            if (end == buffer.size() && buffer.endsWith(StartByte))
+            if (!quiet && end == buffer.size() && buffer.endsWith(StartByte))
                 return reading; // its last FF may begin a frame: the next byte decides
         }
-        const bool answer = buffer.at(start + 1) == AnswerByte;
-        Frame frame;
-        frame.kind = answer ? Frame::Kind::Answer : Frame::Kind::Broadcast;
-        frame.start = start + 2;
-        frame.length = message.size();
-        reading.frames.push_back(frame);
+        AddFrame(reading, buffer, start, end);
         from = end;
         reading.consumed = end;
     }
-}
-
-void DropStaleAnswers(QByteArray &buffer)
-{
-    qsizetype start = NextAnswerStart(buffer, 0);
-    while (start >= 0) {
-        qsizetype end = buffer.size();
-        if (start + 2 < buffer.size())
-            end = qMin(end, start + FrameLength(static_cast<quint8>(buffer.at(start + 2))));
-        const qsizetype next = NextFrameStart(buffer, start + 2);
-        if (next >= 0)
-            end = qMin(end, next);
-        buffer.remove(start, end - start);
-        // An FF just before the removed bytes and an FE just after them now
-        // stand side by side: that is a stale answer start too.
-        start = NextAnswerStart(buffer, qMax<qsizetype>(0, start - 1));
-    }
-}
-
-void ApplyCap(QByteArray &buffer, int cap)
-{
-    if (buffer.size() <= cap)
-        return;
-    const qsizetype lastAnswer = buffer.lastIndexOf(Protocol::AnswerFramePrefix());
-    const qsizetype lastBroadcast = buffer.lastIndexOf(Protocol::BroadcastFramePrefix());
-    const qsizetype last = qMax(lastAnswer, lastBroadcast);
-    if (last > 0)
-        buffer.remove(0, last);
-    if (last < 0 || buffer.size() > cap)
-        buffer.clear();
 }
 
 } // namespace ReceiveBuffer

@@ -6,7 +6,7 @@
 #include <QByteArrayView>
 #include <vector>
 
-// The rules that read the receive buffer InpStr. Pure functions: each takes the
+// The rule that reads the receive buffer InpStr. A pure function: it takes the
 // buffer and says what it consumed; the caller keeps the rest. Frame starts are
 // compared byte for byte: FF FE (answer) and FF FD (broadcast).
 //
@@ -20,36 +20,51 @@ inline int FrameLength(quint8 header)
     return (header & 15) + 4;
 }
 
-// Whether a message's check byte is the XOR of its header and data bytes.
-bool CheckByteAgrees(QByteArrayView message);
-
-// A complete frame as a span of the buffer it was read from (no copy: a burst
-// of broadcasts costs no allocation per frame).
-struct Frame
-{
-    enum class Kind
-    {
-        Answer,
-        Broadcast
-    };
-
-    Kind kind = Kind::Answer;
-    qsizetype start = 0; // where its message (header, data, check byte) begins
-    qsizetype length = 0; // of the message, without the frame start
-
-    QByteArrayView message(QByteArrayView buffer) const { return buffer.sliced(start, length); }
-};
-
 // The length of a message whose header byte is `header`: header, data, check byte.
 inline int MessageLength(quint8 header)
 {
     return (header & 15) + 2;
 }
 
+// Whether a message's check byte is the XOR of its header and data bytes.
+bool CheckByteAgrees(QByteArrayView message);
+
+// A run of the buffer as it was read: a complete frame, or noise (bytes that
+// begin no frame, or a piece of one). A span of the buffer, no copy: a burst of
+// broadcasts costs no allocation per frame.
+struct Span
+{
+    enum class Kind
+    {
+        Answer,
+        Broadcast,
+        Noise
+    };
+
+    Kind kind = Kind::Noise;
+    qsizetype start = 0; // where it begins; a frame at its FF
+    qsizetype length = 0; // a frame's with its frame start
+
+    QByteArrayView bytes(QByteArrayView buffer) const { return buffer.sliced(start, length); }
+    // A frame's message: header, data, check byte.
+    QByteArrayView message(QByteArrayView buffer) const
+    {
+        return buffer.sliced(start + 2, length - 2);
+    }
+};
+
 struct Reading
 {
-    std::vector<Frame> frames; // the complete frames, in the order they arrived
+    std::vector<Span> spans; // frames and noise, in the order they arrived
     qsizetype consumed = 0; // bytes at the front that are frames or noise; the rest waits
+};
+
+// Whether more bytes may still be on their way to complete a frame, or the line
+// has been quiet for the frame gap.
+enum class Line
+{
+    Active,
+    Quiet
 };
 
 // Reads the buffer from its start as a sequence of frames, each frame's header
@@ -62,17 +77,11 @@ struct Reading
 //    piece, and its bytes up to that inner start are noise (a piece of an
 //    answer never swallows a broadcast, and FF FE in a genuine broadcast's
 //    data is data);
-//  - an incomplete frame waits for its bytes, and so does everything after it.
-Reading ReadFrames(QByteArrayView buffer);
-
-// Before a request is written: every answer frame already in the buffer
-// answers nothing, so it goes. From each FF FE the bytes go up to the frame's
-// end by its header, the next frame start, or the buffer's end, whichever comes
-// first. Broadcast frames stay.
-void DropStaleAnswers(QByteArray &buffer);
-
-// Keeps the buffer within `cap` bytes: past it the bytes before the last frame
-// start are dropped, and if that is not enough, or there is none, it is emptied.
-void ApplyCap(QByteArray &buffer, int cap = Protocol::ReceiveBufferCap);
+//  - on an active line an incomplete frame waits for its bytes, and so does
+//    everything after it;
+//  - on a quiet line nothing waits: an incomplete frame is a piece, and its
+//    bytes up to the next frame start after its own are noise.
+// What waits is thus at most one incomplete frame, never more than a frame's length.
+Reading ReadFrames(QByteArrayView buffer, Line line = Line::Active);
 
 } // namespace ReceiveBuffer

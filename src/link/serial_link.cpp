@@ -1,12 +1,13 @@
 #include "serial_link.h"
 
+#include "core/clock.h"
 #include "core/logging.h"
 #include "core/protocol.h"
-#include "core/receive_buffer.h"
 #include "core/server_state.h"
 #include "link/port_map.h"
 
 #include <QFileInfo>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -16,12 +17,28 @@
 #include <sys/ioctl.h>
 #endif
 
-SerialLink::SerialLink(ServerState &state, const PortMap &ports, QObject *parent)
+namespace {
+
+QByteArray Hex(QByteArrayView bytes)
+{
+    return bytes.toByteArray().toHex(' ').toUpper();
+}
+
+} // namespace
+
+SerialLink::SerialLink(
+    ServerState &state, const PortMap &ports, const Clock &clock, QObject *parent)
     : QObject(parent)
     , m_state(state)
     , m_ports(ports)
+    , m_clock(clock)
     , m_port(new QSerialPort(this))
+    , m_gapTimer(new QTimer(this))
+    , m_reader(state.InpStr)
 {
+    m_gapTimer->setSingleShot(true);
+    m_gapTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_gapTimer, &QTimer::timeout, this, &SerialLink::readFrames);
     connect(m_port, &QSerialPort::readyRead, this, &SerialLink::readData);
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialLink::handleError);
 }
@@ -55,6 +72,11 @@ bool SerialLink::open(int number, QString *error)
     ++m_openCount;
     m_dsrWasOn = false;
     m_reportsPinout = true;
+    // A port starts clean: what the system or this buffer still holds came from another
+    // port, or from the device before it was lost, and answers no request of this line.
+    m_port->clear();
+    m_reader.clear();
+    m_gapTimer->stop();
     // A pseudo-terminal refuses DTR; like every failed port operation this is
     // ignored and the port is used as it is.
     m_port->setDataTerminalReady(true);
@@ -68,6 +90,7 @@ void SerialLink::close()
     if (!m_port->isOpen())
         return;
     m_port->close();
+    m_gapTimer->stop(); // no byte of this line can come any more
     qCDebug(lcLink).noquote() << "port" << m_number << "closed";
 }
 
@@ -85,7 +108,7 @@ void SerialLink::write(const QByteArray &bytes)
 {
     if (!m_port->isOpen())
         return;
-    ++m_writes;
+    m_reader.markRequest();
     m_port->write(bytes);
     // Hands the bytes to the driver now rather than on the next loop pass;
     // never blocks.
@@ -117,63 +140,92 @@ void SerialLink::readData()
     const QByteArray bytes = m_port->readAll();
     if (bytes.isEmpty())
         return;
-    qCDebug(lcFrames).noquote() << "<<" << bytes.toHex(' ').toUpper();
-    m_state.InpStr += bytes;
+    m_reader.append(bytes, m_clock.milliseconds());
     readFrames();
     Q_EMIT bytesArrived();
 }
 
-void SerialLink::dropStaleAnswers()
-{
-    ReceiveBuffer::DropStaleAnswers(m_state.InpStr);
-    readFrames();
-}
-
 void SerialLink::readFrames()
 {
-    // A receiver may write a request or drop stale answers, which asks for another reading;
-    // it waits until this batch is out, so frames always leave in the order they arrived.
+    // A receiver may write a request, open or close the port, and bytes may come meanwhile;
+    // a reading asked for then waits until this batch is out, so frames always leave in the
+    // order they arrived.
     m_readAgain = true;
     if (m_reading)
         return;
     m_reading = true;
     while (std::exchange(m_readAgain, false))
-        dispatchFrames();
+        dispatch(m_reader.read(m_clock.milliseconds()));
     m_reading = false;
+    scheduleGapEnd();
 }
 
-void SerialLink::dispatchFrames()
+void SerialLink::dispatch(const FrameReader::Batch &batch)
 {
-    // The bytes read leave the buffer before anyone hears of their frames: a receiver may
-    // write a request, which looks at the buffer again. What stays is at most one incomplete
-    // frame, so the cap only ever meets noise.
-    const ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(m_state.InpStr);
-    const QByteArray read = m_state.InpStr.first(reading.consumed);
-    m_state.InpStr.remove(0, reading.consumed);
-    ReceiveBuffer::ApplyCap(m_state.InpStr);
-    const quint64 writesBefore = m_writes;
+    using Kind = ReceiveBuffer::Span::Kind;
+    const quint64 line = m_openCount;
     // Broadcasts go out together, in order, before any answer that came after them.
     QByteArray broadcasts;
     const auto sendBroadcasts = [this, &broadcasts] {
         if (!broadcasts.isEmpty())
             Q_EMIT broadcastsReceived(std::exchange(broadcasts, {}));
     };
-    for (const ReceiveBuffer::Frame &frame : reading.frames) {
-        const QByteArrayView message = frame.message(read);
-        if (frame.kind == ReceiveBuffer::Frame::Kind::Broadcast) {
-            broadcasts.append(message);
-            continue;
-        }
-        sendBroadcasts();
-        if (m_writes != writesBefore) {
-            // A receiver wrote a request meanwhile: this answer arrived before it.
-            qCDebug(lcFrames).noquote() << "answer" << message.toByteArray().toHex(' ').toUpper()
-                                        << "predates the request: dropped";
-        } else {
-            Q_EMIT answerReceived(message.toByteArray());
+    for (const ReceiveBuffer::Span &span : batch.spans) {
+        // A receiver closed or reopened the port: the rest came from a line that is gone.
+        if (m_openCount != line || !m_port->isOpen())
+            return;
+        const bool stale = span.kind == Kind::Answer && m_reader.predatesRequest(batch, span);
+        logSpan(batch, span, stale);
+        if (span.kind == Kind::Broadcast && m_state.Link != LinkState::Searching) {
+            broadcasts.append(span.message(batch.bytes));
+        } else if (span.kind == Kind::Answer && !stale) {
+            sendBroadcasts();
+            Q_EMIT answerReceived(span.message(batch.bytes).toByteArray());
         }
     }
     sendBroadcasts();
+}
+
+void SerialLink::logSpan(
+    const FrameReader::Batch &batch, const ReceiveBuffer::Span &span, bool stale)
+{
+    if (!lcFrames().isDebugEnabled())
+        return;
+    const QByteArrayView bytes = span.bytes(batch.bytes);
+    switch (span.kind) {
+    case ReceiveBuffer::Span::Kind::Noise:
+        qCDebug(lcFrames).noquote() << "noise:" << Hex(bytes);
+        return;
+    case ReceiveBuffer::Span::Kind::Answer:
+        if (stale)
+            qCDebug(lcFrames).noquote()
+                << "<<" << Hex(bytes) << "(began before the request: dropped)";
+        else
+            qCDebug(lcFrames).noquote() << "<<" << Hex(bytes);
+        return;
+    case ReceiveBuffer::Span::Kind::Broadcast:
+        if (m_state.Link == LinkState::Searching)
+            qCDebug(lcFrames).noquote()
+                << "<<" << Hex(bytes) << "(from a port being probed: dropped)";
+        else
+            qCDebug(lcFrames).noquote() << "<<" << Hex(bytes);
+        return;
+    }
+}
+
+void SerialLink::scheduleGapEnd()
+{
+    const std::optional<qint64> gapEnd = m_reader.gapEndsAt();
+    if (!gapEnd || !m_port->isOpen()) {
+        m_gapTimer->stop();
+        return;
+    }
+    // A timer already running is due no later than this end; on its time-out the
+    // reading looks at the clock and, if bytes came meanwhile, waits on.
+    if (m_gapTimer->isActive())
+        return;
+    const qint64 wait = qMax<qint64>(0, *gapEnd - m_clock.milliseconds());
+    m_gapTimer->start(std::chrono::milliseconds(m_clock.lookAgainAfterMs(wait)));
 }
 
 void SerialLink::handleError(QSerialPort::SerialPortError error)

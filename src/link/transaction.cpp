@@ -29,6 +29,7 @@ Transaction::Transaction(ServerState &state, SerialLink &link, const Clock &cloc
     m_passTimer->setTimerType(Qt::PreciseTimer);
     connect(m_passTimer, &QTimer::timeout, this, &Transaction::runPass);
     connect(&m_link, &SerialLink::answerReceived, this, &Transaction::takeAnswer);
+    connect(&m_link, &SerialLink::deviceLost, this, &Transaction::endOnLoss);
 }
 
 void Transaction::SendData(const QByteArray &data, Done done)
@@ -66,9 +67,20 @@ void Transaction::abort()
     complete(Protocol::TimeoutAnswer(), Delivery::Queued);
 }
 
+void Transaction::endOnLoss()
+{
+    // No answer can come on a line that is gone: the caller hears so now, not at the limit
+    // (which is 60 s in programming mode), and the search can begin.
+    m_passTimer->stop();
+    setLineState(State::Idle);
+    if (!isOpen())
+        return;
+    qCDebug(lcFrames).noquote() << "no answer to" << Hex(m_request) << ": the device was lost";
+    complete(Protocol::TimeoutAnswer(), Delivery::Queued);
+}
+
 void Transaction::writeRequest()
 {
-    m_link.dropStaleAnswers();
     const QByteArray frame = Protocol::AnswerFramePrefix() + m_request;
     qCDebug(lcFrames).noquote() << ">>" << Hex(frame);
     m_limitMs = (m_state.ProgMode ? Protocol::ProgModeAnswerLimit : Protocol::AnswerLimit).count();
@@ -89,7 +101,6 @@ void Transaction::takeAnswer(const QByteArray &message)
 {
     switch (m_lineState) {
     case State::WaitingForAnswer:
-        qCDebug(lcFrames).noquote() << "answer" << Hex(message);
         setLineState(State::Idle);
         m_passTimer->stop();
         complete(message);

@@ -15,8 +15,8 @@ class SerialLink;
 //
 // SendData writes FF FE + the message and returns at once. The open transaction
 // completes with the first answer frame that the serial link reads after the
-// request was written or, once the time limit has passed, with TimeoutAnswer
-// (01 01 00). A timer looks at the clock when the limit is due.
+// request was written or, once the time limit has passed or the device is lost,
+// with TimeoutAnswer (01 01 00). A timer looks at the clock when the limit is due.
 //
 // The line is in one of three states:
 //   Idle             no request open; an answer frame now answers nothing and goes;
@@ -29,7 +29,8 @@ class SerialLink;
 //
 // Rules that hold:
 //  - one transaction at a time; WaitAnswer is true exactly while a caller waits;
-//  - answer frames already received when a request is written answer nothing;
+//  - an answer frame that began before its request was written answers nothing
+//    (the serial link drops it);
 //  - `done` is called from the event loop, never from inside SendData or
 //    abort() (those hand it over through a zero-delay queued call), so a caller
 //    never re-enters itself; an answer or a time-out noticed on the loop goes
@@ -63,6 +64,7 @@ public:
 private:
     void setLineState(State state);
     void takeAnswer(const QByteArray &message);
+    void endOnLoss();
     void writeRequest();
     void runPass();
     void endGuard();

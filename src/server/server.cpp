@@ -8,7 +8,7 @@ Server::Server(const ServerConfig &config, const SettingsStore &settings, const 
     Presentation &presentation, QObject *parent)
     : QObject(parent)
     , m_config(config)
-    , m_link(m_state, m_config.ports)
+    , m_link(m_state, m_config.ports, clock)
     , m_transaction(m_state, m_link, clock)
     , m_search(m_state, m_link, m_transaction, settings, presentation)
     , m_commands(m_state, clock)

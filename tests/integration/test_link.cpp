@@ -33,7 +33,7 @@ struct Rig
 {
     explicit Rig(int devicePort = 2, const PortMap *ports = nullptr)
         : sim(devicePort)
-        , link(state, ports ? *ports : sim.ports())
+        , link(state, ports ? *ports : sim.ports(), clock)
     { }
 
     SimFixture sim;
@@ -82,7 +82,7 @@ private Q_SLOTS:
     void strayAnswerNeverReachesTheNextCaller();
     void timeLimitAndLateAnswerGuard_data();
     void timeLimitAndLateAnswerGuard();
-    void unplugEndsTheWaitWithoutSpinning();
+    void unplugEndsTheWaitAtOnceWithoutSpinning();
     void findsTheDevice_data();
     void findsTheDevice();
     void searchWithoutDeviceIsPromptAndLeavesNothingOpen();
@@ -165,8 +165,8 @@ void TestLink::strayAnswerNeverReachesTheNextCaller()
 
     const auto first = rig.send(H("2181A0"));
     if (!firstAnswered)
-        rig.clock.advanceMs(Protocol::AnswerLimit.count());
-    QTRY_COMPARE(*first, firstAnswered ? H("2181A0") : Protocol::TimeoutAnswer());
+        rig.clock.advanceMs(2000);
+    QTRY_COMPARE(*first, firstAnswered ? H("2181A0") : H("010100"));
     arrived.clear();
     device.sendRaw(stray);
     QVERIFY(arrived.wait());
@@ -174,7 +174,7 @@ void TestLink::strayAnswerNeverReachesTheNextCaller()
     for (const QByteArray &request : { H("F20203F3"), H("42010241"), H("010706") }) {
         const auto next = rig.send(request);
         QTRY_VERIFY(!next->isEmpty());
-        QCOMPARE(*next, request == H("F20203F3") ? Protocol::ProbeAnswer() : request);
+        QCOMPARE(*next, request == H("F20203F3") ? H("6182E3") : request);
     }
 }
 
@@ -215,7 +215,7 @@ void TestLink::timeLimitAndLateAnswerGuard()
     QVERIFY(broadcasts.wait());
     QVERIFY(first->isEmpty());
     rig.clock.advanceMs(1);
-    QTRY_COMPARE(*first, Protocol::TimeoutAnswer());
+    QTRY_COMPARE(*first, H("010100"));
 
     const auto second = rig.send(H("010706"));
     rig.clock.advanceMs(guardMs);
@@ -233,7 +233,8 @@ void TestLink::timeLimitAndLateAnswerGuard()
     QCOMPARE(requests.count(), 2);
 }
 
-void TestLink::unplugEndsTheWaitWithoutSpinning()
+// A device lost mid-wait ends the wait at once, also the 60 s wait of programming mode.
+void TestLink::unplugEndsTheWaitAtOnceWithoutSpinning()
 {
     Rig rig;
     QVERIFY(rig.sim.isReady() && rig.link.open(2));
@@ -241,12 +242,15 @@ void TestLink::unplugEndsTheWaitWithoutSpinning()
     QSignalSpy errors(rig.link.findChild<QSerialPort *>(), &QSerialPort::errorOccurred);
     QSignalSpy lost(&rig.link, &SerialLink::deviceLost);
     QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
+    rig.state.ProgMode = true;
     const auto answer = rig.send(H("010706"));
     QVERIFY(requests.wait());
 
     rig.sim.device().unplug();
     QVERIFY(lost.wait());
     QVERIFY(!rig.link.isOpen());
+    QTRY_COMPARE(*answer, H("010100")); // the clock never moved
+    QVERIFY(!rig.state.WaitAnswer);
     // A hung-up port that stayed open would report again on every loop pass.
     int passes = 0;
     QTimer ticker;
@@ -254,9 +258,6 @@ void TestLink::unplugEndsTheWaitWithoutSpinning()
     ticker.start(0);
     QTRY_VERIFY(passes >= 200);
     QCOMPARE(errors.count(), 1);
-    QVERIFY(answer->isEmpty()); // only the time limit ends it
-    rig.clock.advanceMs(Protocol::AnswerLimit.count());
-    QTRY_COMPARE(*answer, Protocol::TimeoutAnswer());
 }
 
 void TestLink::findsTheDevice_data()
@@ -273,10 +274,13 @@ void TestLink::findsTheDevice_data()
         << 2 << "5" << QByteArray() << Captions({ 1, 2 }) << "2";
     QTest::newRow("stored port out of range")
         << 1 << "31" << QByteArray() << Captions({ 1 }) << "1";
-    QTest::newRow("the time-out answer is no probe answer")
-        << 2 << QString() << H("FFFE010100") << Captions({ 1, 2 }) << "2";
+    QTest::newRow("the time-out answer is no probe answer, nor that port's broadcast a broadcast")
+        << 2 << QString() << H("FFFD610263FFFE010100") << Captions({ 1, 2 }) << "2";
     QTest::newRow("61 82 with another check byte is none")
         << 2 << QString() << H("FFFE6182E2") << Captions({ 1, 2 }) << "2";
+    // Its probe runs into the time limit; the piece stays with port 1.
+    QTest::newRow("the start of a frame from another port hides nothing")
+        << 2 << QString() << H("FFFD0F01") << Captions({ 1, 2 }) << "2";
 }
 
 void TestLink::findsTheDevice()
@@ -293,10 +297,14 @@ void TestLink::findsTheDevice()
     if (!wrongAnswer.isEmpty()) {
         rig.sim.ports().setPath(1, other.linkPath());
         other.device().setSilent(true);
-        connect(&other.device(), &SimulatedDevice::requestReceived, this,
-            [&] { other.device().sendRaw(wrongAnswer); });
+        connect(&other.device(), &SimulatedDevice::requestReceived, this, [&] {
+            other.device().sendRaw(wrongAnswer);
+            if (wrongAnswer.size() < 5) // no whole answer frame: the probe waits 2,000 ms
+                rig.clock.advanceMs(2000);
+        });
     }
 
+    QSignalSpy broadcasts(&rig.link, &SerialLink::broadcastsReceived);
     const auto result = rig.searchDevice();
     QCOMPARE(rig.state.Link, LinkState::Searching);
     QTRY_COMPARE(*result, InterfaceSearch::Found);
@@ -306,6 +314,7 @@ void TestLink::findsTheDevice()
     QTEST(QString::number(StoredPort(rig.settings)), "storedAfter");
     const auto answer = rig.send(H("010706")); // the port left open is the device's
     QTRY_COMPARE(*answer, H("010706"));
+    QCOMPARE(broadcasts.count(), 0); // a port that is not the device's has none
 }
 
 void TestLink::searchWithoutDeviceIsPromptAndLeavesNothingOpen()
@@ -323,7 +332,7 @@ void TestLink::searchWithoutDeviceIsPromptAndLeavesNothingOpen()
     const auto result = rig.searchDevice();
     QSignalSpy requests(&wrong.sim.device(), &SimulatedDevice::requestReceived);
     QVERIFY(requests.wait());
-    rig.clock.advanceMs(Protocol::AnswerLimit.count()); // port 5's probe times out
+    rig.clock.advanceMs(2000); // port 5's probe times out
     QTRY_COMPARE(*result, InterfaceSearch::NotFound);
     QVERIFY(!rig.link.isOpen());
     QCOMPARE(rig.presentation.captions, Captions({ 2, 5 })); // never 7, nor any other
@@ -340,7 +349,7 @@ void TestLink::searchTakesThePortOverAndCanBeCancelled()
     QVERIFY(requests.wait());
     // The clock never moves: the open transaction could only end by the take-over.
     const auto result = rig.searchDevice();
-    QTRY_COMPARE(*pending, Protocol::TimeoutAnswer());
+    QTRY_COMPARE(*pending, H("010100"));
     QTRY_COMPARE(requests.count(), 2); // the search probes port 4
     rig.search.cancel();
     QTRY_COMPARE(*result, InterfaceSearch::NotFound);

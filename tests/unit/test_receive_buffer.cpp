@@ -1,6 +1,7 @@
-// The rules that read the receive buffer InpStr: frames by their own lengths, stale answers
-// before a request, and the cap.
+// The rules that read the receive buffer InpStr: frames by their own lengths, noise and pieces,
+// the frame gap, and answers that began before their request.
 
+#include "core/frame_reader.h"
 #include "core/receive_buffer.h"
 
 #include <QtTest>
@@ -15,14 +16,30 @@ QByteArray H(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
-// Frames as "A <hex>" (answer) and "B <hex>" (broadcast), in the order read.
+QString Hex(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes.toByteArray().toHex().toUpper());
+}
+
+// Spans as "A <message>" (answer), "B <message>" (broadcast) and "N <bytes>" (noise), in the
+// order read.
 QStringList Described(QByteArrayView buffer, const Reading &reading)
 {
-    QStringList frames;
-    for (const Frame &frame : reading.frames)
-        frames << (frame.kind == Frame::Kind::Answer ? "A " : "B ")
-                + frame.message(buffer).toByteArray().toHex().toUpper();
-    return frames;
+    QStringList spans;
+    for (const Span &span : reading.spans) {
+        switch (span.kind) {
+        case Span::Kind::Answer:
+            spans << "A " + Hex(span.message(buffer));
+            break;
+        case Span::Kind::Broadcast:
+            spans << "B " + Hex(span.message(buffer));
+            break;
+        case Span::Kind::Noise:
+            spans << "N " + Hex(span.bytes(buffer));
+            break;
+        }
+    }
+    return spans;
 }
 
 } // namespace
@@ -35,132 +52,190 @@ private Q_SLOTS:
     void readsFrames_data();
     void readsFrames();
     void readsTheSameFramesWhateverTheChunks();
-    void dropsStaleAnswers_data();
-    void dropsStaleAnswers();
-    void appliesCap_data();
-    void appliesCap();
+    void readsTheLineOverTime_data();
+    void readsTheLineOverTime();
 };
 
 void TestReceiveBuffer::readsFrames_data()
 {
+    QTest::addColumn<bool>("quiet"); // the line has been quiet for the frame gap
     QTest::addColumn<QByteArray>("buffer");
-    QTest::addColumn<QStringList>("frames");
+    QTest::addColumn<QStringList>("spans");
     QTest::addColumn<QByteArray>("rest"); // what waits for more bytes
 
-    QTest::newRow("answer") << H("FF FE 42 01 02 41") << QStringList { "A 42010241" } << H("");
+    QTest::newRow("answer") << false << H("FF FE 42 01 02 41") << QStringList { "A 42010241" }
+                            << H("");
     QTest::newRow("header 00: header and check byte only")
-        << H("FF FE 00 AB") << QStringList { "A 00AB" } << H("");
+        << false << H("FF FE 00 AB") << QStringList { "A 00AB" } << H("");
     QTest::newRow("fifteen data bytes, nineteen in all")
-        << H("FF FD 1F 0102030405060708090A0B0C0D0E0F EE")
+        << false << H("FF FD 1F 0102030405060708090A0B0C0D0E0F EE")
         << QStringList { "B 1F0102030405060708090A0B0C0D0E0FEE" } << H("");
     QTest::newRow("check byte unverified without an inner frame start")
-        << H("FF FD 61 02 00") << QStringList { "B 610200" } << H("");
+        << false << H("FF FD 61 02 00") << QStringList { "B 610200" } << H("");
     QTest::newRow("answers and broadcasts in the order they came")
-        << H("FF FE 42 01 02 41 FF FD 61 02 63 FF FD 00 AB FF FE 01 04 05")
+        << false << H("FF FE 42 01 02 41 FF FD 61 02 63 FF FD 00 AB FF FE 01 04 05")
         << QStringList { "A 42010241", "B 610263", "B 00AB", "A 010405" } << H("");
-    QTest::newRow("noise before and between frames")
-        << H("01 02 FF FD 61 02 63 03 FE FD 9F FE FF DE 04 FF FE 42 01 02 41 07")
-        << QStringList { "B 610263", "A 42010241" } << H("");
+    QTest::newRow("noise before, between and after frames")
+        << false << H("01 02 FF FD 61 02 63 03 FE FD 9F FE FF DE 04 FF FE 42 01 02 41 07")
+        << QStringList { "N 0102", "B 610263", "N 03FEFD9FFEFFDE04", "A 42010241", "N 07" }
+        << H("");
     QTest::newRow("a last FF waits: it may begin a frame")
-        << H("01 02 FF") << QStringList {} << H("FF");
+        << false << H("01 02 FF") << QStringList { "N 0102" } << H("FF");
     QTest::newRow("FF FF FE: the frame starts at the second FF")
-        << H("FF FF FE 61 02 63") << QStringList { "A 610263" } << H("");
-    QTest::newRow("frame start alone waits") << H("FF FD") << QStringList {} << H("FF FD");
+        << false << H("FF FF FE 61 02 63") << QStringList { "N FF", "A 610263" } << H("");
+    QTest::newRow("frame start alone waits") << false << H("FF FD") << QStringList {} << H("FF FD");
     QTest::newRow("incomplete frame at the end waits")
-        << H("FF FD 61 02 63 FF FE 42 01") << QStringList { "B 610263" } << H("FF FE 42 01");
+        << false << H("FF FD 61 02 63 FF FE 42 01") << QStringList { "B 610263" }
+        << H("FF FE 42 01");
     QTest::newRow("an incomplete frame hides what follows until it completes")
-        << H("FF FD 0F 01 FF FD 61 02 63") << QStringList {} << H("FF FD 0F 01 FF FD 61 02 63");
+        << false << H("FF FD 0F 01 FF FD 61 02 63") << QStringList {}
+        << H("FF FD 0F 01 FF FD 61 02 63");
     QTest::newRow("FF FE in a broadcast's data: the broadcast stays whole")
-        << H("FF FD 43 FF FE 5A 18") << QStringList { "B 43FFFE5A18" } << H("");
+        << false << H("FF FD 43 FF FE 5A 18") << QStringList { "B 43FFFE5A18" } << H("");
     QTest::newRow("piece of an answer before a broadcast is noise")
-        << H("FF FE 61 FF FD 42 01 02 41") << QStringList { "B 42010241" } << H("");
+        << false << H("FF FE 61 FF FD 42 01 02 41") << QStringList { "N FFFE61", "B 42010241" }
+        << H("");
     QTest::newRow("fake frame start in noise around a broadcast")
-        << H("FF FE 05 FF FD 61 02 63 00 00") << QStringList { "B 610263" } << H("");
+        << false << H("FF FE 05 FF FD 61 02 63 00 00")
+        << QStringList { "N FFFE05", "B 610263", "N 0000" } << H("");
     QTest::newRow("FF FE in broadcast data with a wrong check byte: a piece")
-        << H("FF FD 43 FF FE 5A 00") << QStringList {} << H("FF FE 5A 00");
+        << false << H("FF FD 43 FF FE 5A 00") << QStringList { "N FFFD43" } << H("FF FE 5A 00");
     QTest::newRow("check byte FF that agrees: a frame")
-        << H("FF FD 01 FE FF") << QStringList { "B 01FEFF" } << H("");
+        << false << H("FF FD 01 FE FF") << QStringList { "B 01FEFF" } << H("");
     QTest::newRow("check byte FF that disagrees waits for the next byte")
-        << H("FF FD 01 02 FF") << QStringList {} << H("FF FD 01 02 FF");
+        << false << H("FF FD 01 02 FF") << QStringList {} << H("FF FD 01 02 FF");
     QTest::newRow("... which starts an answer: a piece")
-        << H("FF FD 01 02 FF FE 61 02 63") << QStringList { "A 610263" } << H("");
+        << false << H("FF FD 01 02 FF FE 61 02 63") << QStringList { "N FFFD0102", "A 610263" }
+        << H("");
+
+    QTest::newRow("quiet: an incomplete frame is a piece up to the next frame start")
+        << true << H("FF FD 0F 01 FF FD 61 02 63") << QStringList { "N FFFD0F01", "B 610263" }
+        << H("");
+    QTest::newRow("quiet: a piece with no frame start after it is noise to its end")
+        << true << H("01 FF FD 6F") << QStringList { "N 01FFFD6F" } << H("");
+    QTest::newRow("quiet: pieces one after another")
+        << true << H("FF FD 6F FF FE 02 FF FE 61 02") << QStringList { "N FFFD6FFFFE02FFFE6102" }
+        << H("");
+    QTest::newRow("quiet: frame start alone is noise")
+        << true << H("FF FD") << QStringList { "N FFFD" } << H("");
+    QTest::newRow("quiet: a last FF is noise")
+        << true << H("01 02 FF") << QStringList { "N 0102FF" } << H("");
+    QTest::newRow("quiet: a frame whose check byte FF disagrees is a frame")
+        << true << H("FF FD 01 02 FF") << QStringList { "B 0102FF" } << H("");
 }
 
 void TestReceiveBuffer::readsFrames()
 {
+    QFETCH(bool, quiet);
     QFETCH(QByteArray, buffer);
     QFETCH(QByteArray, rest);
-    const Reading reading = ReadFrames(buffer);
-    QTEST(Described(buffer, reading), "frames");
+    const Reading reading = ReadFrames(buffer, quiet ? Line::Quiet : Line::Active);
+    QTEST(Described(buffer, reading), "spans");
     QCOMPARE(buffer.mid(reading.consumed).toHex(' '), rest.toHex(' '));
 }
 
+// Frames are the same however the bytes are split on an active line; noise may come in more runs.
 void TestReceiveBuffer::readsTheSameFramesWhateverTheChunks()
 {
     const QByteArray stream = H("01 FF FD 43 FF FE 5A 18 FF FE 61 FF FD 42 01 02 41 FF FD 01 02 FF"
                                 "FE 61 02 63 FF");
+    const auto framesAndNoise = [](const QStringList &spans) {
+        QStringList frames;
+        QString noise;
+        for (const QString &span : spans) {
+            if (span.startsWith("N "))
+                noise += span.mid(2);
+            else
+                frames << span;
+        }
+        return frames << "noise " + noise;
+    };
     const Reading whole = ReadFrames(stream);
     for (int chunk = 1; chunk <= 5; ++chunk) {
         QByteArray buffer;
-        QStringList frames;
+        QStringList spans;
         for (qsizetype at = 0; at < stream.size(); at += chunk) {
             buffer += stream.mid(at, chunk);
             const Reading reading = ReadFrames(buffer);
-            frames += Described(buffer, reading);
+            spans += Described(buffer, reading);
             buffer.remove(0, reading.consumed);
         }
-        QCOMPARE(frames, Described(stream, whole));
+        QCOMPARE(framesAndNoise(spans), framesAndNoise(Described(stream, whole)));
         QCOMPARE(buffer, stream.mid(whole.consumed));
     }
 }
 
-void TestReceiveBuffer::dropsStaleAnswers_data()
+// The reading over time, as the serial link drives it. A row's steps: "<< HEX" bytes arrive and
+// are read; "+MS" time passes and the buffer is read again (as the gap's timer does); ">>" a
+// request is written; "open" the port is opened. The events: "MS kind HEX" as read, "answer"
+// for an answer to the request, "stale" for one that began before it.
+void TestReceiveBuffer::readsTheLineOverTime_data()
 {
-    QTest::addColumn<QByteArray>("buffer");
-    QTest::addColumn<QByteArray>("rest");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("events");
 
-    QTest::newRow("late answer goes, broadcasts around it stay")
-        << H("FF FD 61 02 63 FF FE 42 01 02 41 FF FD 00 AB") << H("FF FD 61 02 63 FF FD 00 AB");
-    QTest::newRow("piece of an answer stops at a broadcast start")
-        << H("FF FE 0F 01 FF FD 61 02 63") << H("FF FD 61 02 63");
-    QTest::newRow("piece of an answer stops at the next answer start")
-        << H("FF FE 0F 01 FF FE 42 01 02 41 07") << H("07");
-    QTest::newRow("answer ends by its length") << H("01 FF FE 61 02 63 07") << H("01 07");
-    QTest::newRow("frame start at the end goes") << H("01 FF FE") << H("01");
-    QTest::newRow("incomplete broadcast stays") << H("FF FE 61 02 63 FF FD 61") << H("FF FD 61");
-    // Found by the fuzzer: a removal can join an FF before it and an FE after it into an
-    // answer start that no request is open for.
-    QTest::newRow("FF and FE joined by a removal are an answer start too")
-        << H("FF FF FE 61 02 63 FE 01 04 05") << H("");
-    QTest::newRow("joins one after another") << H("FF FF FF FE 00 61 FE 00 62 FE") << H("");
+    QTest::newRow("a piece, quiet, then the answer to a request") << QStringList { "<< FFFD6F",
+        "+100", ">>", "<< FFFE6182E3" } << QStringList { "100 noise FFFD6F", "100 answer 6182E3" };
+    QTest::newRow("a piece just before the answer: the answer once the line is quiet")
+        << QStringList { ">>", "<< FFFD6F", "+50", "<< FFFE6182E3", "+99", "+1" }
+        << QStringList { "150 noise FFFD6F", "150 answer 6182E3" };
+    QTest::newRow("bytes that keep coming keep an incomplete frame waiting")
+        << QStringList { "<< FFFD0611", "+90", "<< FFFE22", "+90", "<< 3344", "+90", "<< 43" }
+        << QStringList { "270 broadcast 0611FFFE22334443" };
+    QTest::newRow("a broadcast half received when the request is written arrives whole")
+        << QStringList { "<< FFFD0611FFFE22", ">>", "<< 334443", "<< FFFE6182E3" }
+        << QStringList { "0 broadcast 0611FFFE22334443", "0 answer 6182E3" };
+    QTest::newRow("... a piece of one: the answer start in its data began before the request")
+        << QStringList { "<< FFFD0611FFFE22", ">>", "<< 334400", "<< FFFE6182E3" }
+        << QStringList { "0 noise FFFD0611", "0 stale 22334400", "0 answer 6182E3" };
+    QTest::newRow("an answer that began before its request answers nothing")
+        << QStringList { "<< FFFE61", ">>", "<< 82E3FFFE010706" }
+        << QStringList { "0 stale 6182E3", "0 answer 010706" };
+    QTest::newRow("the probe after another port's piece: the port starts clean")
+        << QStringList { "<< FFFD0F01", "open", ">>", "<< FFFE6182E3" }
+        << QStringList { "0 answer 6182E3" };
+    QTest::newRow("the probe after a replug: what the device sent before is gone")
+        << QStringList { "<< FFFD6F0102", "+40", "open", ">>", "<< FFFE61", "+10", "<< 82E3" }
+        << QStringList { "50 answer 6182E3" };
 }
 
-void TestReceiveBuffer::dropsStaleAnswers()
+void TestReceiveBuffer::readsTheLineOverTime()
 {
-    QFETCH(QByteArray, buffer);
-    QFETCH(QByteArray, rest);
-    DropStaleAnswers(buffer);
-    QCOMPARE(buffer.toHex(' '), rest.toHex(' '));
-}
-
-void TestReceiveBuffer::appliesCap_data()
-{
-    QTest::addColumn<QByteArray>("buffer");
-    QTest::addColumn<QByteArray>("rest");
-    const QByteArray junk(20, '\x01');
-    QTest::newRow("at the cap: unchanged") << QByteArray(16, '\x01') << QByteArray(16, '\x01');
-    QTest::newRow("past the cap without a frame start: emptied") << junk << H("");
-    QTest::newRow("past the cap: the bytes before the last frame start go")
-        << H("FF FE 61 02 63") + junk + H("FF FD 42 01 02 41") << H("FF FD 42 01 02 41");
-    QTest::newRow("still over the cap from the frame start: emptied") << H("FF FD") + junk << H("");
-}
-
-void TestReceiveBuffer::appliesCap()
-{
-    QFETCH(QByteArray, buffer);
-    QFETCH(QByteArray, rest);
-    ApplyCap(buffer, 16);
-    QCOMPARE(buffer.toHex(' '), rest.toHex(' '));
+    QFETCH(QStringList, steps);
+    QByteArray buffer;
+    FrameReader reader(buffer);
+    qint64 now = 0;
+    QStringList events;
+    const auto read = [&] {
+        const FrameReader::Batch batch = reader.read(now);
+        for (const Span &span : batch.spans) {
+            QString event = QString::number(now);
+            if (span.kind == Span::Kind::Noise)
+                event += " noise " + Hex(span.bytes(batch.bytes));
+            else if (span.kind == Span::Kind::Broadcast)
+                event += " broadcast " + Hex(span.message(batch.bytes));
+            else if (reader.predatesRequest(batch, span))
+                event += " stale " + Hex(span.message(batch.bytes));
+            else
+                event += " answer " + Hex(span.message(batch.bytes));
+            events << event;
+        }
+    };
+    for (const QString &step : steps) {
+        if (step == ">>") {
+            reader.markRequest();
+        } else if (step == "open") {
+            reader.clear();
+        } else if (step.startsWith("<< ")) {
+            reader.append(QByteArray::fromHex(step.mid(3).toLatin1()), now);
+            read();
+        } else {
+            now += step.mid(1).toInt();
+            read();
+        }
+        QCOMPARE(reader.gapEndsAt().has_value(), !buffer.isEmpty());
+    }
+    QTEST(events, "events");
 }
 
 QTEST_GUILESS_MAIN(TestReceiveBuffer)

@@ -1,0 +1,57 @@
+#include "frame_reader.h"
+
+#include "core/protocol.h"
+
+#include <utility>
+
+void FrameReader::append(const QByteArray &bytes, qint64 nowMs)
+{
+    if (bytes.isEmpty())
+        return;
+    m_buffer.append(bytes); // into an empty buffer: shared, not copied
+    m_lastArrivalMs = nowMs;
+}
+
+void FrameReader::markRequest()
+{
+    m_predating = m_buffer.size();
+    ++m_requests;
+}
+
+void FrameReader::clear()
+{
+    m_buffer.clear();
+    m_predating = 0;
+}
+
+FrameReader::Batch FrameReader::read(qint64 nowMs)
+{
+    const std::optional<qint64> gapEnd = gapEndsAt();
+    const auto line
+        = gapEnd && nowMs >= *gapEnd ? ReceiveBuffer::Line::Quiet : ReceiveBuffer::Line::Active;
+    ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(m_buffer, line);
+    Batch batch;
+    batch.predating = m_predating;
+    batch.requests = m_requests;
+    batch.spans = std::move(reading.spans);
+    if (reading.consumed == m_buffer.size()) {
+        batch.bytes = std::exchange(m_buffer, QByteArray()); // the usual case: no copy
+    } else {
+        batch.bytes = m_buffer.first(reading.consumed);
+        m_buffer.remove(0, reading.consumed);
+    }
+    m_predating = qMax<qsizetype>(0, m_predating - reading.consumed);
+    return batch;
+}
+
+bool FrameReader::predatesRequest(const Batch &batch, const ReceiveBuffer::Span &span) const
+{
+    return span.start < batch.predating || batch.requests != m_requests;
+}
+
+std::optional<qint64> FrameReader::gapEndsAt() const
+{
+    if (m_buffer.isEmpty())
+        return std::nullopt;
+    return m_lastArrivalMs + Protocol::FrameGap.count();
+}
