@@ -1,11 +1,10 @@
 // The receive buffer as the serial link keeps it, fed an arbitrary byte stream
 // in arbitrary chunks: after every chunk its frames are read and the bytes read
-// removed, and now and then the stale answers are dropped before a request.
+// removed; at the end the line falls quiet.
 //
 // Input: byte 0 gives the number k (1..8) of control bytes that follow; the rest
-// is the byte stream from the device. The control bytes are used in a cycle,
-// one per step: the low four bits choose the step, the high four the length of
-// an appended chunk.
+// is the byte stream from the device. The control bytes are used in a cycle, one
+// per chunk: the low four bits give the chunk's length.
 
 #include "core/receive_buffer.h"
 #include "fuzz_check.h"
@@ -16,51 +15,41 @@
 
 namespace {
 
-using ReceiveBuffer::Frame;
+using ReceiveBuffer::Line;
+using ReceiveBuffer::Span;
 
 constexpr int MaxControlBytes = 8;
-constexpr int DropStep = 7;
 constexpr int LongestFrame = 19;
 
-const QByteArray AnswerStart("\xFF\xFE", 2);
-
-QByteArray Framed(QByteArrayView buffer, const Frame &frame)
+// Reads the buffer as the link does and checks what the reading says; the frames read are
+// appended to `frames` with their frame starts, the noise to `noise`.
+void Read(QByteArray &buffer, Line line, QByteArray &frames, QByteArray &noise)
 {
-    const char kind = frame.kind == Frame::Kind::Answer ? '\xFE' : '\xFD';
-    return QByteArray(1, '\xFF') + kind + frame.message(buffer).toByteArray();
-}
-
-// Reads the buffer as the link does and checks what the reading says.
-void Read(QByteArray &buffer, QByteArray &frames)
-{
-    const ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(buffer);
+    const ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(buffer, line);
     QX_FUZZ_CHECK(reading.consumed >= 0 && reading.consumed <= buffer.size());
-    const QByteArray read = buffer.left(reading.consumed);
-    qsizetype from = 0;
-    for (const Frame &frame : reading.frames) {
-        // Each frame is as long as its header says and stands, in order, in what was read.
-        const QByteArrayView message = frame.message(buffer);
-        QX_FUZZ_CHECK(
-            message.size() == ReceiveBuffer::MessageLength(static_cast<quint8>(message[0])));
-        const qsizetype at = read.indexOf(Framed(buffer, frame), from);
-        QX_FUZZ_CHECK(at >= 0);
-        from = at + message.size() + 2;
-        frames += Framed(buffer, frame);
+    // The spans tile what was consumed, in order; each frame is as long as its header says.
+    qsizetype at = 0;
+    for (const Span &span : reading.spans) {
+        QX_FUZZ_CHECK(span.start == at && span.length > 0);
+        at += span.length;
+        const QByteArrayView bytes = span.bytes(buffer);
+        if (span.kind == Span::Kind::Noise) {
+            noise += bytes.toByteArray();
+            continue;
+        }
+        QX_FUZZ_CHECK(bytes[0] == '\xFF');
+        QX_FUZZ_CHECK(bytes[1] == (span.kind == Span::Kind::Answer ? '\xFE' : '\xFD'));
+        QX_FUZZ_CHECK(bytes.size() == ReceiveBuffer::FrameLength(static_cast<quint8>(bytes[2])));
+        frames += bytes.toByteArray();
     }
+    QX_FUZZ_CHECK(at == reading.consumed);
     buffer.remove(0, reading.consumed);
-    // What waits is one incomplete frame, or an FF that may begin one.
+    // What waits is one incomplete frame, or an FF that may begin one; on a quiet line nothing.
     QX_FUZZ_CHECK(buffer.size() <= LongestFrame);
     QX_FUZZ_CHECK(buffer.isEmpty() || buffer.startsWith('\xFF'));
+    QX_FUZZ_CHECK(line == Line::Active || buffer.isEmpty());
     const ReceiveBuffer::Reading again = ReceiveBuffer::ReadFrames(buffer);
-    QX_FUZZ_CHECK(again.frames.empty() && again.consumed == 0);
-}
-
-void DropStaleAnswers(QByteArray &buffer)
-{
-    const qsizetype sizeBefore = buffer.size();
-    ReceiveBuffer::DropStaleAnswers(buffer);
-    QX_FUZZ_CHECK(buffer.size() <= sizeBefore);
-    QX_FUZZ_CHECK(!buffer.contains(AnswerStart));
+    QX_FUZZ_CHECK(again.spans.empty() && again.consumed == 0);
 }
 
 } // namespace
@@ -75,33 +64,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray stream(reinterpret_cast<const char *>(control + controlCount),
         static_cast<qsizetype>(size) - 1 - controlCount);
 
-    QByteArray buffer;
-    QByteArray frames;
-    bool dropped = false;
-    qsizetype read = 0;
+    QByteArray buffer, frames, noise;
     int step = 0;
-    while (read < stream.size()) {
-        const quint8 next = control[step++ % controlCount];
-        if ((next & 15) == DropStep) {
-            DropStaleAnswers(buffer);
-            Read(buffer, frames);
-            dropped = true;
-            if (step > 4 * stream.size() + MaxControlBytes)
-                break; // a cycle of drops alone
-            continue;
-        }
-        const QByteArray chunk = stream.mid(read, (next >> 4) + 1);
+    for (qsizetype read = 0; read < stream.size();) {
+        const QByteArray chunk = stream.mid(read, (control[step++ % controlCount] & 15) + 1);
         read += chunk.size();
         buffer.append(chunk);
-        Read(buffer, frames);
+        Read(buffer, Line::Active, frames, noise);
     }
-    // However the bytes arrived, the same frames are read, as long as nothing was dropped.
-    if (!dropped) {
-        QByteArray whole = stream;
-        QByteArray wholeFrames;
-        Read(whole, wholeFrames);
-        QX_FUZZ_CHECK(wholeFrames == frames);
-        QX_FUZZ_CHECK(whole == buffer);
-    }
+    Read(buffer, Line::Quiet, frames, noise);
+    // Every byte is a frame's or noise, and however the bytes arrived, the same frames are read.
+    QX_FUZZ_CHECK(frames.size() + noise.size() == stream.size());
+    QByteArray whole = stream, wholeFrames, wholeNoise;
+    Read(whole, Line::Active, wholeFrames, wholeNoise);
+    Read(whole, Line::Quiet, wholeFrames, wholeNoise);
+    QX_FUZZ_CHECK(wholeFrames == frames);
     return 0;
 }

@@ -89,7 +89,7 @@ void TestRules::takesLineText_data()
     QTest::addColumn<int>("overlong");
     QTest::addColumn<bool>("complete");
 
-    const QByteArray full(Protocol::MaxLineLength, 'A');
+    const QByteArray full(32766, 'A');
     QTest::newRow("text collects") << QByteArray("21") << false << QByteArray("81")
                                    << QByteArray("2181") << false << 0 << false;
     QTest::newRow("the first CR ends the line, what follows goes")
@@ -139,7 +139,7 @@ void TestRules::formatsHexLines_data()
 {
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<QByteArray>("line");
-    QTest::newRow("notice") << Protocol::ProgModeNotice() << QByteArray("610263\r\n");
+    QTest::newRow("notice") << QByteArray::fromHex("610263") << QByteArray("610263\r\n");
     QTest::newRow("leading zeros, upper case")
         << QByteArray("\x00\x0F\xFF", 3) << QByteArray("000FFF\r\n");
     QTest::newRow("empty message: the line end alone") << QByteArray() << QByteArray("\r\n");
@@ -172,7 +172,7 @@ void TestRules::findsFreeSlot_data()
     QTest::addColumn<QList<int>>("inUse");
     QTest::addColumn<int>("slot");
     QList<int> all;
-    for (int slot = 1; slot <= Protocol::MaxConnections; ++slot)
+    for (int slot = 1; slot <= 100; ++slot)
         all << slot;
     QTest::newRow("none in use: 1") << QList<int> {} << 1;
     QTest::newRow("the lowest free one") << QList<int> { 2, 3 } << 1;
@@ -186,7 +186,7 @@ void TestRules::findsFreeSlot()
     SlotFlags flags {};
     for (int slot : inUse)
         flags[slot] = 1;
-    QTEST(FindFreeSlot(flags, Protocol::MaxConnections), "slot");
+    QTEST(FindFreeSlot(flags, 100), "slot");
 }
 
 void TestRules::ringKeepsOrderAndNeverOverwrites()
