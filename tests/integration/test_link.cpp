@@ -12,6 +12,7 @@
 #include "support/recording_presentation.h"
 #include "support/sim_fixture.h"
 
+#include <QLoggingCategory>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -78,6 +79,7 @@ private Q_SLOTS:
     void opensWithTheDeviceLineSettings();
     void readsAnswersAndBroadcasts_data();
     void readsAnswersAndBroadcasts();
+    void logsEachFrameOnALineOfItsOwn();
     void strayAnswerNeverReachesTheNextCaller_data();
     void strayAnswerNeverReachesTheNextCaller();
     void timeLimitAndLateAnswerGuard_data();
@@ -143,6 +145,27 @@ void TestLink::readsAnswersAndBroadcasts()
     QTEST(*answer, "answer");
     QTEST(broadcasts, "broadcasts");
     QVERIFY(!rig.state.WaitAnswer);
+}
+
+// The frame log: a line for each request written, each frame read and each run of noise, however
+// the bytes came.
+void TestLink::logsEachFrameOnALineOfItsOwn()
+{
+    Rig rig;
+    QVERIFY(rig.sim.isReady() && rig.link.open(2));
+    rig.sim.device().setSilent(true);
+    QLoggingCategory::setFilterRules(QStringLiteral("qx.frames.debug=true"));
+    for (const char *line : { ">> FF FE 01 07 06", "noise: 01 02", "<< FF FD 61 02 63",
+             "<< FF FE 01 07 06", "noise: FF FE 61" })
+        QTest::ignoreMessage(QtDebugMsg, line);
+    const auto answer = rig.send(H("010706"));
+    QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
+    QVERIFY(requests.wait());
+    rig.sim.device().sendRaw(H("0102FFFD610263FFFE010706FFFE61"));
+    QTRY_COMPARE(*answer, H("010706"));
+    rig.clock.advanceMs(100);
+    QTRY_VERIFY(rig.state.InpStr.isEmpty());
+    QLoggingCategory::setFilterRules(QString());
 }
 
 void TestLink::strayAnswerNeverReachesTheNextCaller_data()
