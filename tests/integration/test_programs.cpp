@@ -208,11 +208,18 @@ void TestPrograms::serverSearchesUntilItsDeviceAppears()
         serverArguments({ "--port", "1=" + link, "--port", "2=/dev/null" }));
     QVERIFY(WaitForLine(server, QStringLiteral("warning: Kein Interface QX-USB gefunden !")));
     QVERIFY(WaitForLine(server, QStringLiteral("warning: port 2 (/dev/null) does not open: ")));
-    ChildProgram second; // a second instance with the same settings ends at once, saying so
-    second.start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments());
-    QVERIFY(WaitForExit(second));
-    QCOMPARE(second.exitStatus(), 0);
-    QCOMPARE(second.errorLines().size(), 1);
+    // A second instance with the same settings, also named through a link, ends at once, saying so.
+    const QString settingsLink = m_dir->filePath(QStringLiteral("settings-link.ini"));
+    QVERIFY(QFile::link(m_settings, settingsLink));
+    for (const QString &settings : { m_settings, settingsLink }) {
+        QStringList arguments = serverArguments();
+        arguments[arguments.indexOf(m_settings)] = settings;
+        ChildProgram second;
+        second.start(QStringLiteral(QX_SERVER_PROGRAM), arguments);
+        QVERIFY2(WaitForExit(second), qPrintable(settings));
+        QCOMPARE(second.exitStatus(), 0);
+        QCOMPARE(second.errorLines().size(), 1);
+    }
 
     ChildProgram simulator;
     simulator.start(QStringLiteral(QX_SIM_PROGRAM), { "--link", link });
