@@ -86,6 +86,7 @@ private Q_SLOTS:
     void serverFailsWhenItCannotServe();
     void serverSearchesUntilItsDeviceAppears();
     void serverTellsTheServiceManager();
+    void serverWarnsOnceWhileTheServiceManagerIsAway();
     void serverLogsPrioritiesToTheJournal();
     void clientExitStatuses_data();
     void clientExitStatuses();
@@ -252,6 +253,29 @@ void TestPrograms::serverTellsTheServiceManager()
     TcpClient client;
     QVERIFY(client.connectTo(m_ports.first));
     QTRY_VERIFY(sent(", 1 command and 0 broadcast clients"));
+}
+
+// Notifications go out 50 times a second here; a socket that does not answer is said once, and
+// once more when it answers again.
+void TestPrograms::serverWarnsOnceWhileTheServiceManagerIsAway()
+{
+    if (!ServiceNotifier::isSupported())
+        QSKIP("built without libsystemd");
+    const QString path = m_dir->filePath(QStringLiteral("notify"));
+    delete new NotifySocket(path); // its file stays: a socket that nobody answers on
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), path);
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("40000"));
+    ChildProgram server;
+    server.start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments(), environment);
+    QVERIFY2(WaitForLine(server, QStringLiteral("Server läuft ....")), qPrintable(Said(server)));
+    QVERIFY(QFile::remove(path));
+    NotifySocket socket(path);
+    QVERIFY2(WaitForLine(server, QStringLiteral("the service manager is notified again")),
+        qPrintable(Said(server)));
+    QCOMPARE(Said(server).count(QStringLiteral("warning: cannot notify the service manager: ")), 1);
+    server.terminate();
+    QVERIFY(WaitForExit(server));
 }
 
 // Under a service manager standard error is the journal: it stamps the time itself, and each
