@@ -326,6 +326,10 @@ void TestPrograms::clientExitStatuses_data()
         << "command" << QByteArray("010100\r\n") << "did not answer" << 4;
     QTest::newRow("the refusal, cut short: 5") << "command" << refusal.left(12) << "Sorry" << 5;
     QTest::newRow("lost before the answer: 6") << "command" << QByteArray() << "lost" << 6;
+    QTest::newRow("an answer that is no hex line: 7")
+        << "command" << QByteArray("Hello\r\n") << "is it a qx-server?" << 7;
+    QTest::newRow("a 100 kB line of hex digits: 7") << "command" << QByteArray(100000, 'A') + "\r\n"
+                                                    << "is it a qx-server?" << 7;
     QTest::newRow("--timeout 1 against a silent server: 4")
         << "silent" << QByteArray() << "no answer" << 4;
     QTest::newRow("listening: the lines, control characters made harmless, then 6")
