@@ -314,7 +314,8 @@ void TestPrograms::serverLogsPrioritiesToTheJournal()
 // what the client then prints and ends with.
 void TestPrograms::clientExitStatuses_data()
 {
-    QTest::addColumn<QString>("mode"); // "command", "listen", "silent": accepts, never answers
+    QTest::addColumn<QString>("mode"); // "command", "listen", "silent": accepts, never answers;
+                                       // "twice": a bad command line
     QTest::addColumn<QByteArray>("reply"); // then the connection is closed
     QTest::addColumn<QString>("printed");
     QTest::addColumn<int>("status");
@@ -330,6 +331,8 @@ void TestPrograms::clientExitStatuses_data()
         << "command" << QByteArray("Hello\r\n") << "is it a qx-server?" << 7;
     QTest::newRow("a 100 kB line of hex digits: 7") << "command" << QByteArray(100000, 'A') + "\r\n"
                                                     << "is it a qx-server?" << 7;
+    QTest::newRow("--timeout given twice: 2")
+        << "twice" << QByteArray() << "--timeout given more than once" << 2;
     QTest::newRow("--timeout 1 against a silent server: 4")
         << "silent" << QByteArray() << "no answer" << 4;
     QTest::newRow("listening: the lines, control characters made harmless, then 6")
@@ -357,6 +360,8 @@ void TestPrograms::clientExitStatuses()
     QStringList arguments { "--port", QString::number(scripted.serverPort()) };
     arguments << (mode == "listen" ? QStringList { "--listen" }
                                    : QStringList { "--timeout", "1", "2181A0" });
+    if (mode == "twice")
+        arguments << QStringList { "--timeout", "2" };
     QElapsedTimer elapsed;
     elapsed.start();
     const auto [said, status] = runClient(arguments);
@@ -409,10 +414,13 @@ void TestPrograms::simulatorRunsItsCommands()
     simulator.write("quit\n");
     QVERIFY(WaitForExit(simulator));
     QCOMPARE(simulator.exitStatus(), 0);
-    ChildProgram bad;
-    bad.start(QStringLiteral(QX_SIM_PROGRAM), { "--delay", "-1" });
-    QVERIFY(WaitForExit(bad));
-    QCOMPARE(bad.exitStatus(), 2);
+    for (const QStringList &arguments :
+        { QStringList { "--delay", "-1" }, QStringList { "--link", link, "--link", link } }) {
+        ChildProgram bad;
+        bad.start(QStringLiteral(QX_SIM_PROGRAM), arguments);
+        QVERIFY(WaitForExit(bad));
+        QCOMPARE(bad.exitStatus(), 2);
+    }
 
     // The device keeps only its latest requests: a --simulate server runs for months.
     SimulatedDevice device;

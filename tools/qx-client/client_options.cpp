@@ -122,6 +122,10 @@ void Describe(QCommandLineParser &parser, Declared &declared)
 QString ReadConnection(
     const QCommandLineParser &parser, const Declared &declared, ClientOptions &options)
 {
+    if (QString error = RepeatedOption(
+            parser, { declared.host, declared.port, declared.timeout, declared.keepAlive });
+        !error.isEmpty())
+        return error;
     options.listen = parser.isSet(declared.listen);
     options.port = options.listen ? Protocol::DefaultBroadcastPort : Protocol::DefaultCommandPort;
     if (parser.isSet(declared.host)) {
