@@ -17,6 +17,7 @@
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <cstdio>
@@ -82,15 +83,6 @@ std::unique_ptr<QCoreApplication> MakeApplication(bool headless, int &argc, char
     QCoreApplication::setApplicationName(QStringLiteral("qx-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
     return app;
-}
-
-// Why the program cannot run with these settings (empty: it can); warnings are logged.
-QString CheckSettings(const QString &settingsPath)
-{
-    const SettingsAccess access = CheckSettingsAccess(settingsPath);
-    for (const QString &warning : access.warnings)
-        qCWarning(lcServer).noquote() << warning;
-    return access.error;
 }
 
 // False when another instance runs with the same settings (this one then ends,
@@ -170,15 +162,19 @@ int main(int argc, char *argv[])
     SetUpLogging(options.verbose, headless ? nullptr : &DesktopLogBook());
 
     const QString settingsPath = SettingsPathOf(options);
-    if (const QString error = CheckSettings(settingsPath); !error.isEmpty())
-        return FailToStart(*app, headless, error);
-    // One instance per settings store; checked before any window appears, so
-    // a second start ends without a trace.
-    SingleInstance instance(settingsPath);
+    SettingsAccess access = FindSettingsFile(settingsPath);
+    if (!access.error.isEmpty())
+        return FailToStart(*app, headless, access.error);
+    // One instance per settings store, however the file was named; checked
+    // before any window appears, so a second start ends without a trace.
+    SingleInstance instance(access.path);
     if (!HoldInstance(instance, headless, settingsPath))
         return 0;
+    PrepareSettingsFile(access, QDateTime::currentDateTime());
+    for (const QString &warning : std::as_const(access.warnings))
+        qCWarning(lcServer).noquote() << warning;
 
-    const SettingsStore settings(settingsPath);
+    const SettingsStore settings(access.path, access.use);
     ServerConfig config;
     config.listen = { options.listenAddress, options.commandPort, options.broadcastPort };
     config.ports = options.ports;

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "app/simulation.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -67,6 +69,10 @@ void Describe(QCommandLineParser &parser, const Declared &declared)
 // The values of the options; an error text when one does not fit.
 QString ReadValues(const QCommandLineParser &parser, const Declared &declared, Options &options)
 {
+    if (QString error = RepeatedOption(parser,
+            { declared.settings, declared.commandPort, declared.broadcastPort, declared.listen });
+        !error.isEmpty())
+        return error;
     options.headless = parser.isSet(declared.headless);
     options.simulate = parser.isSet(declared.simulate);
     options.verbose = parser.isSet(declared.verbose);
@@ -76,6 +82,10 @@ QString ReadValues(const QCommandLineParser &parser, const Declared &declared, O
         if (!options.ports.addOverride(assignment, &error))
             return error;
     }
+    if (options.simulate && options.ports.isPathSet(SimulatedPortNumber))
+        return QStringLiteral("--simulate attaches the simulated device as port %1, which --port "
+                              "gives as well")
+            .arg(SimulatedPortNumber);
     if (parser.isSet(declared.commandPort)
         && !ParseTcpPort(parser.value(declared.commandPort), &options.commandPort))
         return QStringLiteral("--command-port expects a TCP port from 1 to 65535");

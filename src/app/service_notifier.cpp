@@ -124,10 +124,16 @@ void ServiceNotifier::report()
 void ServiceNotifier::notify(const QByteArray &assignments)
 {
 #ifdef QX_HAVE_SYSTEMD
+    // Said when it starts failing and when it works again, not for each of the
+    // notifications in between (the watchdog alone sends several a minute).
     const int result = sd_notify(0, assignments.constData());
-    if (result < 0)
+    const bool failing = result < 0;
+    if (failing && !m_notifyFailing)
         qCWarning(lcServer).noquote() << QStringLiteral("cannot notify the service manager: %1")
                                              .arg(QString::fromLocal8Bit(std::strerror(-result)));
+    else if (!failing && m_notifyFailing)
+        qCInfo(lcServer).noquote() << QStringLiteral("the service manager is notified again");
+    m_notifyFailing = failing;
 #else
     Q_UNUSED(assignments);
 #endif

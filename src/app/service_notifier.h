@@ -40,7 +40,9 @@ QString ServiceStatusText(const ServiceStatus &status);
 //   WATCHDOG=1  from the event loop at half of the watchdog interval, so that
 //               a server whose loop hangs is restarted.
 // Without NOTIFY_SOCKET (not started by systemd), or when built without
-// libsystemd, it only passes things on: nothing is sent, no timer runs.
+// libsystemd, it only passes things on: nothing is sent, no timer runs. A
+// service manager that does not answer is logged once, and once more when it
+// answers again.
 class ServiceNotifier : public QObject, public Presentation
 {
     Q_OBJECT
@@ -77,6 +79,7 @@ private:
     QTimer *m_watchdog = nullptr; // null unless systemd watches the server
     bool m_active = false;
     bool m_readySent = false;
+    bool m_notifyFailing = false; // the last notification failed, and that was said
     ServiceStatus m_status; // what the server shows now
     ServiceStatus m_lastStatus; // when the status text was last made
     QString m_reportedText; // the status last sent

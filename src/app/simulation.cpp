@@ -17,8 +17,9 @@ std::unique_ptr<Simulation> AttachSimulation(PortMap &ports, QString *error)
                      .arg(simulation->device.errorString());
         return nullptr;
     }
-    ports.setPath(1, simulation->device.linkPath());
-    qCInfo(lcServer).noquote() << QStringLiteral("Simulated QX-USB device on port 1 (%1)")
+    ports.setPath(SimulatedPortNumber, simulation->device.linkPath());
+    qCInfo(lcServer).noquote() << QStringLiteral("Simulated QX-USB device on port %1 (%2)")
+                                      .arg(SimulatedPortNumber)
                                       .arg(simulation->device.slavePath());
     return simulation;
 }

@@ -8,6 +8,9 @@
 
 class PortMap;
 
+// The serial port number that --simulate takes.
+constexpr int SimulatedPortNumber = 1;
+
 // The simulated device of --simulate, attached as port 1 through a link in a
 // folder of its own that follows the device when it is unplugged and plugged
 // in again. Lives as long as the server that uses it.

@@ -1,5 +1,7 @@
 #include "hex_line.h"
 
+#include <algorithm>
+
 namespace {
 
 void AppendHexDigits(QByteArray &text, QByteArrayView bytes)
@@ -36,4 +38,13 @@ QByteArray HexLine(QByteArrayView message)
     line.reserve(HexLineLength(message));
     AppendHexLine(line, message);
     return line;
+}
+
+bool IsHexText(QByteArrayView text)
+{
+    const auto isDigit = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    };
+    return !text.isEmpty() && text.size() % 2 == 0
+        && std::all_of(text.begin(), text.end(), isDigit);
 }

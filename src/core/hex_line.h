@@ -16,3 +16,6 @@ inline qsizetype HexLineLength(QByteArrayView message)
 
 // The same digits without the line end, for log lines.
 QByteArray HexText(QByteArrayView bytes);
+// Whether a line is such digits for one or more bytes (in either case): what
+// every line of both services is, without its line end.
+bool IsHexText(QByteArrayView text);

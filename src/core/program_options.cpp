@@ -25,6 +25,15 @@ QString VersionText(const QString &program)
     return QStringLiteral("%1 %2\n").arg(program, QStringLiteral(QX_VERSION));
 }
 
+QString RepeatedOption(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    for (const QCommandLineOption &option : options) {
+        if (parser.values(option).size() > 1)
+            return QStringLiteral("--%1 given more than once").arg(option.names().constLast());
+    }
+    return QString();
+}
+
 bool ParseTcpPort(const QString &text, quint16 *port)
 {
     bool ok = false;

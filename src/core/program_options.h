@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 class QCommandLineOption;
@@ -36,6 +37,10 @@ QCommandLineOption VersionOption();
 
 // "qx-server 1.0.0" and a line end.
 QString VersionText(const QString &program);
+
+// "--port given more than once" for the first of `options` that was given more
+// than once (each takes a value that only one can have); empty when none was.
+QString RepeatedOption(const QCommandLineParser &parser, const QList<QCommandLineOption> &options);
 
 // A TCP port from 1 to 65535.
 bool ParseTcpPort(const QString &text, quint16 *port);

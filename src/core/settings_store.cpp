@@ -1,5 +1,6 @@
 #include "settings_store.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
@@ -37,9 +38,41 @@ QString SettingValue::toText() const
     return QString();
 }
 
-SettingsStore::SettingsStore(QString iniPath)
+SettingsStore::SettingsStore(QString iniPath, Use use)
     : m_path(std::move(iniPath))
+    , m_use(use)
 { }
+
+SettingsStore::Content SettingsStore::judgeFile(const QString &iniPath)
+{
+    QFile file(iniPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return Content::Settings; // no file yet; a file that cannot be read is no verdict
+    // Never more than the limit is read, however large the file.
+    const QByteArray text = file.read(MaxFileBytes + 1);
+    if (text.size() > MaxFileBytes)
+        return Content::TooLarge;
+    return isSettingsText(text) ? Content::Settings : Content::NotSettings;
+}
+
+bool SettingsStore::isSettingsText(QByteArrayView text)
+{
+    // The INI reader takes any bytes, and what it writes back of them is not what it read.
+    if (text.contains('\0') || !text.isValidUtf8())
+        return false;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line = text.sliced(start, end - start).trimmed();
+        const bool known = line.isEmpty() || line.startsWith(';')
+            || (line.startsWith('[') && line.contains(']')) || line.contains('=');
+        if (!known)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
 
 QString SettingsStore::defaultPath()
 {
@@ -96,7 +129,7 @@ SettingValue SettingsStore::ReadKeyValue(
     const QString &key, const QString &valueName, const QString &defaultText) const
 {
     SettingValue result = SettingValue::fromText(defaultText);
-    if (!QFileInfo::exists(m_path))
+    if (m_use == Use::Nothing || !QFileInfo::exists(m_path))
         return result;
     QSettings settings(m_path, QSettings::IniFormat);
     settings.beginGroup(GroupOf(key));
@@ -107,6 +140,8 @@ SettingValue SettingsStore::ReadKeyValue(
 int SettingsStore::WriteKeyValue(
     const QString &key, const QString &valueName, const SettingValue &value, int type) const
 {
+    if (m_use != Use::ReadAndWrite)
+        return StoreAccessDenied;
     QSettings settings(m_path, QSettings::IniFormat);
     settings.beginGroup(GroupOf(key));
     const bool existed = settings.contains(valueName);

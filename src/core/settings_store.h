@@ -44,7 +44,34 @@ constexpr int StoreAccessDenied = 5;
 class SettingsStore
 {
 public:
-    explicit SettingsStore(QString iniPath);
+    // What the store may do with its file. A file that is kept from the program
+    // (read-only, or one that cannot be read as settings and stays where it is)
+    // is never written, so it is never replaced by the few values of this program.
+    enum class Use
+    {
+        ReadAndWrite,
+        ReadOnly, // writes fail with StoreAccessDenied and touch nothing
+        Nothing, // every read gives the default; writes as ReadOnly
+    };
+
+    // A settings file is a few hundred bytes; a larger one is no settings file of
+    // ours, and reading it whole on every access would stall the server.
+    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+
+    // Whether the file at a path can serve as the store.
+    enum class Content
+    {
+        Settings, // no file yet, or one that reads as settings
+        TooLarge, // over MaxFileBytes: never read further
+        NotSettings, // see isSettingsText
+    };
+    static Content judgeFile(const QString &iniPath);
+    // Whether a file's bytes read as settings: UTF-8 text without NUL bytes whose
+    // every line is blank, a ";" comment, a "[group]" or holds a "key=value". Any
+    // other file is not one the store could write back without losing it.
+    static bool isSettingsText(QByteArrayView text);
+
+    explicit SettingsStore(QString iniPath, Use use = Use::ReadAndWrite);
 
     const QString &path() const { return m_path; }
 
@@ -63,6 +90,7 @@ public:
 
 private:
     QString m_path;
+    Use m_use = Use::ReadAndWrite;
 };
 
 class QSettings;

@@ -45,6 +45,14 @@ bool PortMap::addOverride(const QString &assignment, QString *error)
                          .arg(assignment);
         return false;
     }
+    // Which of two paths would be meant is anybody's guess.
+    if (isPathSet(number)) {
+        if (error)
+            *error = QStringLiteral("--port gives port %1 more than once (\"%2\")")
+                         .arg(number)
+                         .arg(assignment);
+        return false;
+    }
     setPath(number, path);
     return true;
 }

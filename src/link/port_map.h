@@ -14,11 +14,12 @@ class PortMap
 public:
     QString path(int number) const;
     void setPath(int number, const QString &path) { m_overrides.insert(number, path); }
+    bool isPathSet(int number) const { return m_overrides.contains(number); }
     // The numbers a search tries, ascending: the ones set, or all of 1..30.
     QList<int> searchNumbers() const;
 
-    // Parses "K=PATH"; false with an error text when it is not of that form or
-    // K lies outside 1..30.
+    // Parses "K=PATH"; false with an error text when it is not of that form, K
+    // lies outside 1..30, or K has a path already.
     bool addOverride(const QString &assignment, QString *error);
 
 private:

@@ -86,6 +86,7 @@ private Q_SLOTS:
     void serverFailsWhenItCannotServe();
     void serverSearchesUntilItsDeviceAppears();
     void serverTellsTheServiceManager();
+    void serverWarnsOnceWhileTheServiceManagerIsAway();
     void serverLogsPrioritiesToTheJournal();
     void clientExitStatuses_data();
     void clientExitStatuses();
@@ -208,11 +209,18 @@ void TestPrograms::serverSearchesUntilItsDeviceAppears()
         serverArguments({ "--port", "1=" + link, "--port", "2=/dev/null" }));
     QVERIFY(WaitForLine(server, QStringLiteral("warning: Kein Interface QX-USB gefunden !")));
     QVERIFY(WaitForLine(server, QStringLiteral("warning: port 2 (/dev/null) does not open: ")));
-    ChildProgram second; // a second instance with the same settings ends at once, saying so
-    second.start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments());
-    QVERIFY(WaitForExit(second));
-    QCOMPARE(second.exitStatus(), 0);
-    QCOMPARE(second.errorLines().size(), 1);
+    // A second instance with the same settings, also named through a link, ends at once, saying so.
+    const QString settingsLink = m_dir->filePath(QStringLiteral("settings-link.ini"));
+    QVERIFY(QFile::link(m_settings, settingsLink));
+    for (const QString &settings : { m_settings, settingsLink }) {
+        QStringList arguments = serverArguments();
+        arguments[arguments.indexOf(m_settings)] = settings;
+        ChildProgram second;
+        second.start(QStringLiteral(QX_SERVER_PROGRAM), arguments);
+        QVERIFY2(WaitForExit(second), qPrintable(settings));
+        QCOMPARE(second.exitStatus(), 0);
+        QCOMPARE(second.errorLines().size(), 1);
+    }
 
     ChildProgram simulator;
     simulator.start(QStringLiteral(QX_SIM_PROGRAM), { "--link", link });
@@ -245,6 +253,29 @@ void TestPrograms::serverTellsTheServiceManager()
     TcpClient client;
     QVERIFY(client.connectTo(m_ports.first));
     QTRY_VERIFY(sent(", 1 command and 0 broadcast clients"));
+}
+
+// Notifications go out 50 times a second here; a socket that does not answer is said once, and
+// once more when it answers again.
+void TestPrograms::serverWarnsOnceWhileTheServiceManagerIsAway()
+{
+    if (!ServiceNotifier::isSupported())
+        QSKIP("built without libsystemd");
+    const QString path = m_dir->filePath(QStringLiteral("notify"));
+    delete new NotifySocket(path); // its file stays: a socket that nobody answers on
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), path);
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("40000"));
+    ChildProgram server;
+    server.start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments(), environment);
+    QVERIFY2(WaitForLine(server, QStringLiteral("Server läuft ....")), qPrintable(Said(server)));
+    QVERIFY(QFile::remove(path));
+    NotifySocket socket(path);
+    QVERIFY2(WaitForLine(server, QStringLiteral("the service manager is notified again")),
+        qPrintable(Said(server)));
+    QCOMPARE(Said(server).count(QStringLiteral("warning: cannot notify the service manager: ")), 1);
+    server.terminate();
+    QVERIFY(WaitForExit(server));
 }
 
 // Under a service manager standard error is the journal: it stamps the time itself, and each
@@ -283,7 +314,8 @@ void TestPrograms::serverLogsPrioritiesToTheJournal()
 // what the client then prints and ends with.
 void TestPrograms::clientExitStatuses_data()
 {
-    QTest::addColumn<QString>("mode"); // "command", "listen", "silent": accepts, never answers
+    QTest::addColumn<QString>("mode"); // "command", "listen", "silent": accepts, never answers;
+                                       // "twice": a bad command line
     QTest::addColumn<QByteArray>("reply"); // then the connection is closed
     QTest::addColumn<QString>("printed");
     QTest::addColumn<int>("status");
@@ -295,6 +327,12 @@ void TestPrograms::clientExitStatuses_data()
         << "command" << QByteArray("010100\r\n") << "did not answer" << 4;
     QTest::newRow("the refusal, cut short: 5") << "command" << refusal.left(12) << "Sorry" << 5;
     QTest::newRow("lost before the answer: 6") << "command" << QByteArray() << "lost" << 6;
+    QTest::newRow("an answer that is no hex line: 7")
+        << "command" << QByteArray("Hello\r\n") << "is it a qx-server?" << 7;
+    QTest::newRow("a 100 kB line of hex digits: 7") << "command" << QByteArray(100000, 'A') + "\r\n"
+                                                    << "is it a qx-server?" << 7;
+    QTest::newRow("--timeout given twice: 2")
+        << "twice" << QByteArray() << "--timeout given more than once" << 2;
     QTest::newRow("--timeout 1 against a silent server: 4")
         << "silent" << QByteArray() << "no answer" << 4;
     QTest::newRow("listening: the lines, control characters made harmless, then 6")
@@ -322,6 +360,8 @@ void TestPrograms::clientExitStatuses()
     QStringList arguments { "--port", QString::number(scripted.serverPort()) };
     arguments << (mode == "listen" ? QStringList { "--listen" }
                                    : QStringList { "--timeout", "1", "2181A0" });
+    if (mode == "twice")
+        arguments << QStringList { "--timeout", "2" };
     QElapsedTimer elapsed;
     elapsed.start();
     const auto [said, status] = runClient(arguments);
@@ -374,10 +414,13 @@ void TestPrograms::simulatorRunsItsCommands()
     simulator.write("quit\n");
     QVERIFY(WaitForExit(simulator));
     QCOMPARE(simulator.exitStatus(), 0);
-    ChildProgram bad;
-    bad.start(QStringLiteral(QX_SIM_PROGRAM), { "--delay", "-1" });
-    QVERIFY(WaitForExit(bad));
-    QCOMPARE(bad.exitStatus(), 2);
+    for (const QStringList &arguments :
+        { QStringList { "--delay", "-1" }, QStringList { "--link", link, "--link", link } }) {
+        ChildProgram bad;
+        bad.start(QStringLiteral(QX_SIM_PROGRAM), arguments);
+        QVERIFY(WaitForExit(bad));
+        QCOMPARE(bad.exitStatus(), 2);
+    }
 
     // The device keeps only its latest requests: a --simulate server runs for months.
     SimulatedDevice device;

@@ -71,6 +71,12 @@ void TestOptions::refusesBadOptions_data()
     QTest::newRow("the same TCP port twice")
         << QStringList { "--command-port", "5551" } << "two different";
     QTest::newRow("listen on a name") << QStringList { "--listen", "nowhere" } << "nowhere";
+    QTest::newRow("the same port twice")
+        << QStringList { "--port", "1=/a", "--port", "1=/b" } << "port 1 more than once";
+    QTest::newRow("the simulated device's port given as well")
+        << QStringList { "--simulate", "--port", "1=/dev/ttyUSB0" } << "--simulate";
+    QTest::newRow("a setting given twice, though alike") << QStringList { "--settings",
+        "/tmp/a.ini", "--settings=/tmp/a.ini" } << "--settings given more than once";
     QTest::newRow("unknown option") << QStringList { "--bogus" } << "bogus";
     QTest::newRow("stray argument") << QStringList { "extra" } << "extra";
 }
@@ -106,8 +112,6 @@ void TestOptions::pointsAndPinsSerialPorts_data()
         << "/dev/serial/by-id/usb-x=y" << QList<int> { 7 };
     QTest::newRow("two given, in ascending order; a number not given names nothing")
         << QStringList { "--port", "12=/b", "--port=3=/a" } << 2 << "" << QList<int> { 3, 12 };
-    QTest::newRow("the same port twice: the last wins")
-        << QStringList { "--port", "5=/a", "--port", "5=/b" } << 5 << "/b" << QList<int> { 5 };
 }
 
 void TestOptions::pointsAndPinsSerialPorts()

@@ -30,6 +30,8 @@ private Q_SLOTS:
     void classifiesProgMode();
     void formatsHexLines_data();
     void formatsHexLines();
+    void recognisesAnswerText_data();
+    void recognisesAnswerText();
     void testsIdle_data();
     void testsIdle();
     void findsFreeSlot_data();
@@ -149,6 +151,26 @@ void TestRules::formatsHexLines()
 {
     QFETCH(QByteArray, message);
     QTEST(HexLine(message), "line");
+}
+
+// What qx-client takes for an answer line (without its CR LF).
+void TestRules::recognisesAnswerText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("upper case pairs") << QByteArray("2181A0") << true;
+    QTest::newRow("lower case pairs") << QByteArray("2181a0") << true;
+    QTest::newRow("nothing") << QByteArray() << false;
+    QTest::newRow("an odd count") << QByteArray("2181A") << false;
+    QTest::newRow("spaces between the pairs") << QByteArray("21 81 A0") << false;
+    QTest::newRow("a letter beyond F") << QByteArray("2181G0") << false;
+    QTest::newRow("text") << QByteArray("Hello") << false;
+}
+
+void TestRules::recognisesAnswerText()
+{
+    QFETCH(QByteArray, text);
+    QTEST(IsHexText(text), "answer");
 }
 
 void TestRules::testsIdle_data()

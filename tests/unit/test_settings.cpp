@@ -1,6 +1,6 @@
 // The settings on disk: the store (an INI file whose groups are the key paths), the values the
 // program keeps in it, the lock beside it that keeps one instance per store, and what the
-// program can do with the path it is given.
+// program does with the path it is given, whatever lies there.
 
 #include "app/settings_access.h"
 #include "app/single_instance.h"
@@ -13,6 +13,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(SettingValue)
 
@@ -53,7 +54,7 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { QFile::remove(path()); }
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
     void readsBackWhatWasWritten_data();
     void readsBackWhatWasWritten();
     void readsDefaultWhenNothingFits_data();
@@ -61,12 +62,17 @@ private Q_SLOTS:
     void failedWriteLeavesTheOldValues();
     void readsStoredChoices_data();
     void readsStoredChoices();
+    void knowsSettingsText_data();
+    void knowsSettingsText();
+    void oneInstancePerStore_data();
     void oneInstancePerStore();
-    void refusesAPathThatIsNoFile();
+    void neverLosesTheFileItIsGiven_data();
+    void neverLosesTheFileItIsGiven();
 
 private:
-    QString path() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
-    QTemporaryDir m_dir;
+    QString path() const { return m_dir->filePath(QStringLiteral("settings.ini")); }
+    QString made(const QString &setup);
+    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void TestSettings::readsBackWhatWasWritten_data()
@@ -175,28 +181,183 @@ void TestSettings::readsStoredChoices()
     QTEST(read, "read");
 }
 
+void TestSettings::knowsSettingsText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("settings");
+    QTest::newRow("as the store writes it")
+        << QByteArray("[SOFTWARE]\nTervan%20Divoreraro\\SP=/opt/qx/\n\n[x]\na=\"a;b\"\n") << true;
+    QTest::newRow("nothing") << QByteArray() << true;
+    QTest::newRow("comments, blank lines, CR LF, spaces, UTF-8")
+        << QByteArray(";note\r\n\r\n  [Ger\xC3\xA4t]  \r\n\tLang = 100") << true;
+    QTest::newRow("a line of text") << QByteArray("Lang=100\nDear user,\n") << false;
+    QTest::newRow("a # comment, which the INI reader does not know")
+        << QByteArray("# note\nLang=100\n") << false;
+    QTest::newRow("a group without its ]") << QByteArray("[SOFTWARE\nLang=100\n") << false;
+    QTest::newRow("a NUL byte") << QByteArray("Lang=1\0000\n", 9) << false;
+    QTest::newRow("not UTF-8") << QByteArray("Lang=\xFF\n") << false;
+}
+
+void TestSettings::knowsSettingsText()
+{
+    QFETCH(QByteArray, text);
+    QTEST(SettingsStore::isSettingsText(text), "settings");
+}
+
+void TestSettings::oneInstancePerStore_data()
+{
+    QTest::addColumn<QString>("second"); // the name a second start gives
+    QTest::addColumn<bool>("held");
+    QTest::newRow("the same path, spelled otherwise") << "sub/../settings.ini" << true;
+    QTest::newRow("a symbolic link to it") << "link.ini" << true;
+    QTest::newRow("a hard link to it, made before the first start") << "hard.ini" << true;
+    QTest::newRow("another store") << "other.ini" << false;
+}
+
 void TestSettings::oneInstancePerStore()
 {
-    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("sub")));
-    SingleInstance first(path());
+    QFETCH(QString, second);
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkpath(QStringLiteral("sub")));
+    StoreLanguageOffset(SettingsStore(path()), Common::English);
+    QVERIFY(QFile::link(path(), dir.filePath(QStringLiteral("link.ini"))));
+    QCOMPARE(::link(QFile::encodeName(path()).constData(),
+                 QFile::encodeName(dir.filePath(QStringLiteral("hard.ini"))).constData()),
+        0);
+
+    SingleInstance first(FindSettingsFile(path()).path);
     QCOMPARE(first.tryLock(), SingleInstance::Outcome::Locked);
     // Beside the settings, so only who may write them can hold it; not FILE.lock, which the
     // store takes itself for every write and which would then hang the first write.
     QCOMPARE(first.lockFilePath(), path() + QStringLiteral(".instance.lock"));
-    StoreAutoStart(SettingsStore(path()), true);
+    StoreAutoStart(SettingsStore(path()), true); // as every start writes
     QVERIFY(StoredAutoStart(SettingsStore(path())));
-    SingleInstance samePath(m_dir.filePath(QStringLiteral("sub/../settings.ini")));
-    QCOMPARE(samePath.tryLock(), SingleInstance::Outcome::HeldByAnother);
-    SingleInstance otherStore(m_dir.filePath(QStringLiteral("other.ini")));
-    QCOMPARE(otherStore.tryLock(), SingleInstance::Outcome::Locked);
+    SingleInstance other(FindSettingsFile(dir.filePath(second)).path);
+    QFETCH(bool, held);
+    QCOMPARE(other.tryLock(),
+        held ? SingleInstance::Outcome::HeldByAnother : SingleInstance::Outcome::Locked);
 }
 
-void TestSettings::refusesAPathThatIsNoFile()
+// What lies at the settings path, made as the row's setup says; the file that the path names.
+QString TestSettings::made(const QString &setup)
 {
-    QVERIFY(CheckSettingsAccess(path()).error.isEmpty()); // not there yet: made when written
-    QCOMPARE(::mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
-    QVERIFY(CheckSettingsAccess(path()).error.contains(QStringLiteral("not a regular file")));
-    QVERIFY(CheckSettingsAccess(m_dir.path()).error.contains(QStringLiteral("not a regular file")));
+    const QByteArray settings = "[SOFTWARE]\nTervan%20Divoreraro\\QX-SERVER\\Settings\\Lang=100\n";
+    const QString target = m_dir->filePath(QStringLiteral("target.ini"));
+    const auto write = [](const QString &file, const QByteArray &bytes) {
+        QFile out(file);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+    };
+    const auto padded = [&settings](int size) {
+        return settings + ';' + QByteArray(size - settings.size() - 2, 'x') + '\n';
+    };
+    if (setup == "settings")
+        write(path(), settings);
+    else if (setup == "text" || setup == "text, its set-aside name taken")
+        write(path(), "Dear user,\nthese are no settings.\n")
+            && (setup == "text"
+                || write(path() + QStringLiteral(".unreadable-20261207-142305"), "earlier\n"));
+    else if (setup == "1 MiB")
+        write(path(), padded(1048576));
+    else if (setup == "1 MiB and a byte")
+        write(path(), padded(1048577));
+    else if (setup == "read-only" || setup == "read-only, 1 MiB and a byte")
+        write(path(), setup == "read-only" ? settings : padded(1048577))
+            && QFile::setPermissions(
+                path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    else if (setup == "link")
+        write(target, settings) && QFile::link(target, path());
+    else if (setup == "link to a new file")
+        QFile::link(target, path());
+    else if (setup == "loop")
+        QFile::link(path(), target) && QFile::link(target, path());
+    else if (setup == "link into nowhere")
+        QFile::link(m_dir->filePath(QStringLiteral("gone/settings.ini")), path());
+    else if (setup == "FIFO")
+        ::mkfifo(QFile::encodeName(path()).constData(), 0600);
+    else if (setup == "folder")
+        QDir().mkpath(path());
+    return setup.startsWith(QLatin1String("link")) ? target : path();
+}
+
+// After the start-up's checks, a language read and a value written: the refusal or the one
+// warning, and what became of the file.
+void TestSettings::neverLosesTheFileItIsGiven_data()
+{
+    QTest::addColumn<QString>("setup"); // what lies at the path: see made()
+    QTest::addColumn<QString>("said"); // in the refusal or the one warning; empty: silence
+    QTest::addColumn<int>("lang"); // read from it
+    QTest::addColumn<bool>("written"); // the value is stored
+    QTest::addColumn<bool>("aside"); // FILE.unreadable-20261207-142305 holds what the file held
+    QTest::addColumn<bool>("untouched"); // the file keeps its bytes and its mode
+    const auto row = [](const char *name, const char *setup, const QString &said, int lang,
+                         bool written, bool aside, bool untouched) {
+        QTest::newRow(name) << setup << said << lang << written << aside << untouched;
+    };
+    const QString moved
+        = QStringLiteral("moved aside to %1.unreadable-20261207-142305; using the defaults");
+    const QString unused = QStringLiteral("using the defaults, changes will not be kept");
+    row("no file yet: made when written", "none", "", 0, true, false, false);
+    row("settings: read and written", "settings", "", 100, true, false, false);
+    row("text that is no INI file: moved aside", "text",
+        "cannot be read as settings (not an INI file): " + moved, 0, true, true, false);
+    row("no INI file, and its set-aside name taken: left as it is",
+        "text, its set-aside name taken", "(not an INI file) and cannot be moved aside to ", 0,
+        false, false, true);
+    row("settings of exactly 1 MiB: read", "1 MiB", "", 100, true, false, false);
+    row("settings of 1 MiB and a byte: moved aside unread", "1 MiB and a byte",
+        "cannot be read as settings (larger than 1024 KiB): " + moved, 0, true, true, false);
+    row("read-only, also to root: read, never written", "read-only",
+        ": it is read-only; changes will not be kept", 100, false, false, true);
+    row("read-only and over 1 MiB: left as it is, unread", "read-only, 1 MiB and a byte",
+        "(larger than 1024 KiB) and may not be written (it is read-only): left as it is; " + unused,
+        0, false, false, true);
+    row("a symbolic link: written through, the link stays", "link", "", 100, true, false, false);
+    row("a symbolic link to a file not made yet: made through it", "link to a new file", "", 0,
+        true, false, false);
+    row("a loop of symbolic links: refused", "loop",
+        "is not a regular file: its symbolic links form a loop", 0, false, false, false);
+    row("a symbolic link into a folder that does not exist: refused", "link into nowhere",
+        "is not a regular file: it is a symbolic link to ", 0, false, false, false);
+    row("a FIFO: refused", "FIFO", "is not a regular file", 0, false, false, false);
+    row("a folder: refused", "folder", "is not a regular file", 0, false, false, false);
+}
+
+void TestSettings::neverLosesTheFileItIsGiven()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, said);
+    const QString file = made(setup);
+    QFile original(file);
+    const QByteArray before
+        = QFileInfo(file).isFile() && original.open(QIODevice::ReadOnly) ? original.readAll() : "";
+    const QFile::Permissions mode = original.permissions();
+    original.close();
+
+    SettingsAccess access = FindSettingsFile(path());
+    if (!access.error.isEmpty()) {
+        QVERIFY2(!said.isEmpty() && access.error.contains(said), qPrintable(access.error));
+        return;
+    }
+    PrepareSettingsFile(access, QDateTime(QDate(2026, 12, 7), QTime(14, 23, 5)));
+    const SettingsStore store(access.path, access.use);
+    QTEST(StoredLanguageOffset(store), "lang");
+    StoreAutoStart(store, true);
+
+    if (said.contains(QStringLiteral("%1")))
+        said = said.arg(file);
+    QVERIFY2(access.warnings.join(QLatin1Char('\n')).contains(said),
+        qPrintable(access.warnings.join(QLatin1Char('\n'))));
+    QCOMPARE(access.warnings.size(), said.isEmpty() ? 0 : 1);
+    QTEST(StoredAutoStart(SettingsStore(path())), "written");
+    QCOMPARE(QFileInfo(path()).isSymLink(), setup.startsWith(QLatin1String("link")));
+    QFile setAside(file + QStringLiteral(".unreadable-20261207-142305"));
+    QTEST(setAside.open(QIODevice::ReadOnly) && setAside.readAll() == before, "aside");
+    QFETCH(bool, untouched);
+    if (untouched) {
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QCOMPARE(original.readAll(), before);
+        QCOMPARE(original.permissions(), mode);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -35,12 +35,12 @@ or SIGTERM ends it. With --reconnect as well it keeps listening when the
 server goes away: it connects again every second until the server is back,
 then goes on printing.)";
 
+// %1: the most text that a line may hold.
 const char ExitStatusHelp[] = R"(
 Exit status:
   0  all went well (--listen: ended by SIGINT or SIGTERM)
   1  no connection for another reason (unknown host, no reply to the
-     connection request within 10 s or --timeout), or the server sent no
-     text line
+     connection request within 10 s or --timeout)
   2  bad arguments
   3  the server found a command malformed (error answer 6180E1)
   4  the device did not answer (time-out answer 010100), or no answer
@@ -52,6 +52,8 @@ Exit status:
      is programming the device)
   6  the connection was lost before the answer (--listen: the server closed
      the connection)
+  7  the server sent what no qx-server sends: an answer that is not a line
+     of hex digits, or more than %1 bytes without a line end
 With --listen --reconnect only a signal ends the client, with 0.
 )";
 
@@ -120,6 +122,10 @@ void Describe(QCommandLineParser &parser, Declared &declared)
 QString ReadConnection(
     const QCommandLineParser &parser, const Declared &declared, ClientOptions &options)
 {
+    if (QString error = RepeatedOption(
+            parser, { declared.host, declared.port, declared.timeout, declared.keepAlive });
+        !error.isEmpty())
+        return error;
     options.listen = parser.isSet(declared.listen);
     options.port = options.listen ? Protocol::DefaultBroadcastPort : Protocol::DefaultCommandPort;
     if (parser.isSet(declared.host)) {
@@ -175,8 +181,8 @@ ParsedClientOptions ParseClientOptions(const QStringList &arguments)
     if (!parser.parse(arguments))
         return ParsedClientOptions::usageError(Program, parser.errorText(), usage);
     if (parser.isSet(declared.help))
-        return ParsedClientOptions::leave(
-            HelpText(parser, usage, QString::fromUtf8(ExitStatusHelp)));
+        return ParsedClientOptions::leave(HelpText(
+            parser, usage, QString::fromUtf8(ExitStatusHelp).arg(ServerText::MaxPendingBytes)));
     if (parser.isSet(declared.version))
         return ParsedClientOptions::leave(VersionText(Program));
 

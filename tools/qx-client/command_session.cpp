@@ -57,6 +57,14 @@ void CommandSession::takeAnswer(const QByteArray &line)
         return;
     m_awaiting = false;
     m_answerTimer->stop();
+    if (!IsHexText(line)) {
+        m_connection.close();
+        finish(ExitProtocolError,
+            QStringLiteral("the answer to \"%1\" from %2 is not a line of hex digits: is it a "
+                           "qx-server?")
+                .arg(current(), m_connection.address()));
+        return;
+    }
     Q_EMIT answerReceived(line);
     if (line == ErrorAnswer) {
         m_connection.close();

@@ -69,7 +69,11 @@ void ServerConnection::readText()
     if (m_done)
         return;
     m_text.append(m_socket->readAll());
-    while (std::optional<QByteArray> line = m_text.takeLine()) {
+    // However the text was cut into pieces on its way, an overlong line is the same failure.
+    while (!m_text.isOverlong()) {
+        const std::optional<QByteArray> line = m_text.takeLine();
+        if (!line)
+            break;
         Q_EMIT lineReceived(*line);
         if (m_done) // the receiver has finished with the connection
             return;
@@ -77,7 +81,7 @@ void ServerConnection::readText()
     if (m_text.holdsRefusal(false))
         failRefused();
     else if (m_text.isOverlong())
-        fail(ExitFailure,
+        fail(ExitProtocolError,
             QStringLiteral("%1 sent more than %2 bytes without a line end: is it a qx-server?")
                 .arg(address())
                 .arg(ServerText::MaxPendingBytes));

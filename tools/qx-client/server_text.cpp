@@ -20,3 +20,9 @@ bool ServerText::holdsRefusal(bool connectionClosed) const
     return connectionClosed && !m_pending.isEmpty()
         && Protocol::RefusalText().startsWith(m_pending);
 }
+
+bool ServerText::isOverlong() const
+{
+    const qsizetype end = m_pending.indexOf("\r\n");
+    return (end < 0 ? m_pending.size() : end) > MaxPendingBytes;
+}

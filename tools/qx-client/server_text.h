@@ -11,7 +11,8 @@ class ServerText
 {
 public:
     // Longer than any line of either service by far; more text without a
-    // line end means the peer is no qx-server.
+    // line end (a line of its own, or the start of one) means the peer is no
+    // qx-server.
     static constexpr qsizetype MaxPendingBytes = 4096;
 
     void append(const QByteArray &bytes) { m_pending += bytes; }
@@ -20,7 +21,8 @@ public:
     // The text after the last complete line is the refusal text, or, once the
     // server has closed the connection, the start of it.
     bool holdsRefusal(bool connectionClosed) const;
-    bool isOverlong() const { return m_pending.size() > MaxPendingBytes; }
+    // The next line, complete or not, is longer than MaxPendingBytes.
+    bool isOverlong() const;
 
 private:
     QByteArray m_pending; // received text after the last complete line

@@ -76,15 +76,18 @@ ParsedSimOptions parseOptions(const QStringList &arguments)
     parser.setApplicationDescription(QString::fromUtf8(Description));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption link { QStringLiteral("link"),
+        QStringLiteral("Keep a symbolic link at <path> to the pty."), QStringLiteral("path") };
+    const QCommandLineOption delay { QStringLiteral("delay"),
+        QStringLiteral("Wait <ms> milliseconds before each answer."), QStringLiteral("ms") };
+    const QCommandLineOption baud { QStringLiteral("baud"),
+        QStringLiteral("Deliver bytes no faster than an 8N1 line of <n> baud (0: at once)."),
+        QStringLiteral("n") };
     parser.addOptions({
-        { QStringLiteral("link"), QStringLiteral("Keep a symbolic link at <path> to the pty."),
-            QStringLiteral("path") },
+        link,
         { QStringLiteral("silent"), QStringLiteral("Start silent: read requests, answer none.") },
-        { QStringLiteral("delay"), QStringLiteral("Wait <ms> milliseconds before each answer."),
-            QStringLiteral("ms") },
-        { QStringLiteral("baud"),
-            QStringLiteral("Deliver bytes no faster than an 8N1 line of <n> baud (0: at once)."),
-            QStringLiteral("n") },
+        delay,
+        baud,
     });
     if (!parser.parse(arguments))
         return ParsedSimOptions::usageError(program, parser.errorText());
@@ -98,9 +101,11 @@ ParsedSimOptions parseOptions(const QStringList &arguments)
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     ParsedSimOptions parsed;
     SimOptions &options = parsed.options;
-    options.link = parser.value(QStringLiteral("link"));
+    options.link = parser.value(link);
     options.silent = parser.isSet(QStringLiteral("silent"));
-    QString error = ReadCount(parser, QStringLiteral("delay"), options.delayMs);
+    QString error = RepeatedOption(parser, { link, delay, baud });
+    if (error.isEmpty())
+        error = ReadCount(parser, QStringLiteral("delay"), options.delayMs);
     if (error.isEmpty())
         error = ReadCount(parser, QStringLiteral("baud"), options.baud);
     if (!error.isEmpty())
