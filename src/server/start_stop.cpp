@@ -95,14 +95,16 @@ void StartStop::reportStart(int result, const std::function<void()> &done)
 
 void StartStop::failStart(const std::function<void()> &done)
 {
-    const QString text = LocalText(TextId::NoInterface).value_or(QString());
-    qCWarning(lcServer).noquote() << text;
+    // The log is English whatever the window's language; the message follows the window.
+    qCWarning(lcServer).noquote()
+        << LoadResString(TextId::NoInterface + Common::English).value_or(QString());
     // A server that ran before (the start was chosen again), or one that is to search until its
     // device answers, searches on as after a lost device; any other stops searching now.
     if (m_searchUntilFound)
         qCInfo(lcServer) << "Searching again until the device answers";
     else if (!m_parts.state.GlobalIFFound)
         m_parts.state.Phase = ServerPhase::Stopped;
+    const QString text = LocalText(TextId::NoInterface).value_or(QString());
     m_parts.presentation.showMessage(QString::fromLatin1(MessageTitle), text, [this, done] {
         // A device found again while the message waited keeps its running look.
         if (!m_searchUntilFound && m_parts.state.Phase != ServerPhase::Running)
