@@ -372,6 +372,52 @@ private Q_SLOTS:
             about->palette().color(QPalette::ToolTipBase));
     }
 
+    // The newest line shows whole at every size of the log window: the list follows it through
+    // a resize, and a long line fits its row or the list scrolls far enough to show its end.
+    void logWindowShowsTheNewestLineWhole_data()
+    {
+        QTest::addColumn<QSize>("size"); // the window's, at the first of the widths tried
+        QTest::addColumn<int>("widths"); // tried one pixel apart
+        QTest::addColumn<int>("length"); // of every line
+        QTest::newRow("shrunk while it follows") << QSize(500, 200) << 1 << 20;
+        QTest::newRow("79 characters at every width from 560 to 640 px")
+            << QSize(560, 300) << 81 << 79;
+    }
+    void logWindowShowsTheNewestLineWhole()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, widths);
+        QFETCH(int, length);
+        Desktop desktop;
+        QDialog *form = desktop.openLog();
+        auto *view = desktop.find<QListView>("LogView");
+        const auto addLines = [&](int count) {
+            for (int line = 0; line < count; ++line) // M fills its width: no edge of white
+                DesktopLogBook().append(QString(length, QLatin1Char('M')));
+            QVERIFY(QMetaObject::invokeMethod(form, "showNewLines"));
+        };
+        const auto newest = [view] {
+            return view->visualRect(view->model()->index(view->model()->rowCount() - 1, 0));
+        };
+        const auto inView = [view](const QRect &row) {
+            return row.top() >= 0 && row.bottom() <= view->viewport()->rect().bottom();
+        };
+        addLines(40);
+        for (int width = size.width(); width < size.width() + widths; ++width) {
+            form->resize(width, size.height());
+            QTRY_COMPARE(form->size(), QSize(width, size.height()));
+            const QByteArray where = QByteArray::number(width) + " px wide";
+            QVERIFY2(inView(newest()), where + ", resized");
+            addLines(1);
+            QVERIFY2(inView(newest()), where + ", a line added");
+            view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
+            const QImage shown = view->viewport()->grab().toImage();
+            QVERIFY2(shown.pixelColor(shown.width() - 1, newest().center().y())
+                    == view->palette().color(QPalette::Base),
+                where + ": the line's end is cut off");
+        }
+    }
+
     void logWindow()
     {
         Desktop desktop;
