@@ -24,6 +24,10 @@ namespace {
 
 constexpr QSize ClientSize(Twips(4290), Twips(1605));
 constexpr QSize ButtonPictureSize(24, 48);
+// The window has a fixed size, so its title bar offers nothing to maximize.
+constexpr Qt::WindowFlags FixedWindowFlags = Qt::Window | Qt::CustomizeWindowHint
+    | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+    | Qt::WindowCloseButtonHint;
 
 QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, const QRect &place)
 {
@@ -61,7 +65,7 @@ void SetCaption(QObject *control, const QString &text)
 } // namespace
 
 Mainform::Mainform(const SettingsStore &settings, LogBook &logBook, QWidget *parent)
-    : QMainWindow(parent)
+    : QMainWindow(parent, FixedWindowFlags)
     , m_settings(settings)
     , m_logBook(logBook)
 {

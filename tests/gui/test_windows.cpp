@@ -262,6 +262,11 @@ private Q_SLOTS:
         Mainform &window = desktop.window;
         window.show();
         QVERIFY(window.minimumSize() == window.maximumSize() && !window.windowIcon().isNull());
+        // A window of fixed size offers to minimize and to close it, not to maximize it.
+        const auto buttons = Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint
+            | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint;
+        QCOMPARE(window.windowFlags() & buttons,
+            Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
         QStringList serverMenu;
         for (const QAction *action : desktop.find<QMenu>("MServer")->actions())
             serverMenu << (action->isVisible() ? "" : "-") + action->objectName(); // -: hidden
