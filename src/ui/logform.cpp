@@ -89,7 +89,7 @@ LogForm::LogForm(LogBook &book, const SettingsStore &settings, std::function<voi
     layout->addLayout(buttons);
 
     SetLanguage();
-    placeAsStored();
+    m_placedAsStored = placeAsStored();
     m_updateTimer.setInterval(UpdateInterval);
     connect(&m_updateTimer, &QTimer::timeout, this, &LogForm::showNewLines);
     m_updateTimer.start();
@@ -102,13 +102,15 @@ LogForm::~LogForm()
         logFrames(m_framesAtOpening);
 }
 
-void LogForm::placeAsStored()
+bool LogForm::placeAsStored()
 {
     const std::optional<QRect> place = StoredLogWindowPlace(m_settings);
     resize(place ? place->size() : DefaultSize);
-    // A window whose screen has gone since stays where the system puts it.
-    if (place && QGuiApplication::screenAt(place->center()))
-        move(place->topLeft());
+    // A window whose screen has gone since opens as at its first time.
+    if (!place || !QGuiApplication::screenAt(place->center()))
+        return false;
+    move(place->topLeft());
+    return true;
 }
 
 void LogForm::SetLanguage()

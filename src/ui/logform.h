@@ -35,6 +35,9 @@ public:
 
     static constexpr std::chrono::milliseconds UpdateInterval { 100 };
 
+    // Whether the window opens where it was last; otherwise its opener places it.
+    bool placedAsStored() const { return m_placedAsStored; }
+
 public Q_SLOTS:
     // The texts in the current language.
     void SetLanguage();
@@ -46,7 +49,8 @@ public Q_SLOTS:
     void clearLines();
 
 private:
-    void placeAsStored();
+    // Where it was last, when that place is stored and its screen still there.
+    bool placeAsStored();
     void logFrames(bool on);
     void showLines();
     // The user has scrolled the list to `value`.
@@ -58,6 +62,7 @@ private:
     const SettingsStore &m_settings;
     std::function<void(bool)> m_logFrames;
     const bool m_framesAtOpening; // whether frames were logged before the window opened
+    bool m_placedAsStored = false; // it opens where it was last
 
     QListView *m_view = nullptr;
     LogLines *m_lines = nullptr; // what the list shows

@@ -12,6 +12,7 @@
 #include "status_colors.h"
 #include "twips.h"
 #include "ui_resources.h"
+#include "window_place.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 
 namespace {
 
@@ -343,10 +345,26 @@ void Mainform::bringToFront(QWidget &dialog)
     }
 }
 
+void Mainform::placeBeside(QWidget &dialog) const
+{
+    // Before it is shown, a window's frame is not known: one with a title bar
+    // gets as much frame as this window has.
+    const QRect frame = frameGeometry(), inner = geometry();
+    const QMargins margins = dialog.windowFlags() & Qt::FramelessWindowHint
+        ? QMargins()
+        : QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+            frame.right() - inner.right(), frame.bottom() - inner.bottom());
+    const QRect menus(menuBar()->mapToGlobal(QPoint(0, 0)), menuBar()->size());
+    dialog.move(
+        PlaceBeside(frame, dialog.size().grownBy(margins), screen()->availableGeometry(), menus));
+}
+
 void Mainform::MHAbout_Click()
 {
-    if (!m_about)
+    if (!m_about) {
         m_about = new AboutForm(this);
+        placeBeside(*m_about);
+    }
     m_about->setBuildStamp(QString::fromLatin1(BuildStamp));
     bringToFront(*m_about);
 }
@@ -360,14 +378,18 @@ void Mainform::MSShowIP_Click()
         // loopback), otherwise 127.0.0.1. The dialog shows what it gets.
         const QHostAddress address = m_server ? m_server->ownAddress() : QHostAddress();
         m_ipForm = new IPForm(address, this);
+        placeBeside(*m_ipForm);
     }
     bringToFront(*m_ipForm);
 }
 
 void Mainform::MSShowLog_Click()
 {
-    if (!m_logForm)
+    if (!m_logForm) {
         m_logForm = new LogForm(m_logBook, m_settings, m_logFrames, this);
+        if (!m_logForm->placedAsStored())
+            placeBeside(*m_logForm);
+    }
     bringToFront(*m_logForm);
 }
 

@@ -18,8 +18,10 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -375,6 +377,53 @@ private Q_SLOTS:
         QCOMPARE(about->findChild<QLabel *>("Picture1")->pixmap().size(), QSize(195, 75));
         QCOMPARE(about->findChild<QLabel *>("Label1")->grab().toImage().pixelColor(1, 1),
             about->palette().color(QPalette::ToolTipBase));
+    }
+
+    // Each dialog opens beside the main window on its screen, never over its menus.
+    void dialogsOpenBeside_data()
+    {
+        QTest::addColumn<QString>("menuItem");
+        QTest::addColumn<QPoint>("mainWindow"); // where it is on the 800 x 800 screen
+        QTest::addColumn<QString>("side"); // of the main window
+        QTest::newRow("About: on the right") << "MHAbout" << QPoint(0, 100) << "right";
+        QTest::newRow("own address, main window at the right edge: on the left")
+            << "MSShowIP" << QPoint(514, 100) << "left";
+        QTest::newRow("log window, too wide for either side: below")
+            << "MSShowLog" << QPoint(40, 40) << "below";
+        QTest::newRow("log window, main window at the bottom: above")
+            << "MSShowLog" << QPoint(40, 650) << "above";
+        QTest::newRow("log window, no side free: over the window, under its menus")
+            << "MSShowLog" << QPoint(40, 350) << "under the menus";
+    }
+    void dialogsOpenBeside()
+    {
+        QFETCH(QString, menuItem);
+        QFETCH(QPoint, mainWindow);
+        QFETCH(QString, side);
+        Desktop desktop;
+        desktop.window.showOwnAddressEntry();
+        desktop.window.move(mainWindow);
+        desktop.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desktop.window));
+        const QRect screen = desktop.window.screen()->availableGeometry();
+        QCOMPARE(screen, QRect(0, 0, 800, 800));
+        desktop.click(qPrintable(menuItem));
+        auto *dialog = desktop.window.findChild<QDialog *>();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        const QRect place = dialog->frameGeometry(), main = desktop.window.frameGeometry();
+        const QMenuBar *menus = desktop.window.menuBar();
+        QVERIFY(!place.intersects(QRect(menus->mapToGlobal(QPoint(0, 0)), menus->size())));
+        QVERIFY(screen.contains(place));
+        const std::map<QString, bool> sides = { { "right", place.left() > main.right() },
+            { "left", place.right() < main.left() }, { "below", place.top() > main.bottom() },
+            { "above", place.bottom() < main.top() },
+            { "under the menus", place.intersects(main) } };
+        QVERIFY2(sides.at(side),
+            qPrintable(QStringLiteral("%1,%2 %3x%4")
+                           .arg(place.x())
+                           .arg(place.y())
+                           .arg(place.width())
+                           .arg(place.height())));
     }
 
     // The newest line shows whole at every size of the log window: the list follows it through
