@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -97,15 +98,57 @@ QStringList RowsOf(const QListView *view)
     return static_cast<const LogLines *>(view->model())->rows();
 }
 
-// Saves a picture of the window into the build tree, for a person to look at.
+// Where the pictures for a person to look at go: into the build tree.
+QString PicturePath(const QString &name)
+{
+    const QDir folder(qEnvironmentVariable("QX_TEST_OUTPUT", QDir::currentPath()) + "/screenshots");
+    return folder.mkpath(".") ? folder.filePath(name + ".png") : QString();
+}
+
+// Shows a window; under an X server, also waits a moment for a window manager to frame it
+// (there may be none), as its picture and the places of the windows beside it want the frame.
+void ShowFramed(QWidget *window)
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    if (QGuiApplication::platformName() == "xcb"
+        && !(window->windowFlags() & Qt::FramelessWindowHint))
+        (void)QTest::qWaitFor(
+            [window] { return window->frameGeometry() != window->geometry(); }, 1000);
+}
+
+// Saves a picture of the window, for a person to look at.
 void Save(QWidget *window, const QString &name, QSize size)
 {
     QCOMPARE(window->size(), size.isValid() ? size : window->size());
     window = window->window();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    const QDir folder(qEnvironmentVariable("QX_TEST_OUTPUT", QDir::currentPath()) + "/screenshots");
-    QVERIFY(folder.mkpath(".") && window->grab().save(folder.filePath(name + ".png")));
+    ShowFramed(window);
+    QVERIFY(window->grab().save(PicturePath(name)));
+}
+
+// Saves a picture of the screen around the windows, as a person sees them together; without
+// an X server to grab from (offscreen), the windows' own pictures in their places.
+void SaveScreen(const QList<QWidget *> &windows, const QString &name)
+{
+    QRect area;
+    for (QWidget *window : windows) {
+        ShowFramed(window);
+        window->repaint();
+        area |= window->frameGeometry();
+    }
+    QScreen *screen = windows.first()->screen();
+    area = area.marginsAdded(QMargins(12, 12, 12, 12)) & screen->geometry();
+    QPixmap picture;
+    if (QGuiApplication::platformName() == "xcb")
+        picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    if (picture.isNull()) {
+        picture = QPixmap(area.size());
+        picture.fill(Qt::darkGray);
+        QPainter painter(&picture);
+        for (QWidget *window : windows)
+            painter.drawPixmap(window->geometry().topLeft() - area.topLeft(), window->grab());
+    }
+    QVERIFY(picture.save(PicturePath(name)));
 }
 
 // Every text of every window that follows the language; a dialog's controls
@@ -522,28 +565,35 @@ private Q_SLOTS:
         QCOMPARE(QRect(form->pos(), form->size()), place);
     }
 
-    // Every window, as a person sees it, in its size.
+    // Every window, as a person sees it, in its size; and the main window with each dialog
+    // beside it, as the screen shows them.
     void screenshots()
     {
-        const QList<std::pair<QString, QSize>> windows
-            = { { "Mainform", QSize(286, 107) }, { "AboutForm", QSize(415, 201) },
-                  { "IPForm", QSize(312, 98) }, { "LogForm", QSize() } };
+        const std::pair<const char *, QSize> dialogs[] = { { "MSShowIP", QSize(312, 98) },
+            { "MHAbout", QSize(415, 201) }, { "MSShowLog", QSize() } };
         for (const int language : { Common::German, Common::English }) {
+            const QString suffix = language ? "-english" : "-german";
             Desktop desktop;
             desktop.setLanguage(language);
             desktop.window.showOwnAddressEntry();
             desktop.click("Command1");
             desktop.window.showCounts(3, 2);
-            desktop.openLog();
-            desktop.click("Frames");
-            const int lines = LogAClientAndTheDevice(true).size();
-            QTRY_COMPARE(desktop.find<QListView>("LogView")->model()->rowCount(), lines);
-            desktop.click("MHAbout");
-            desktop.click("MSShowIP");
-            for (const auto &[name, size] : windows) {
-                QWidget *window = desktop.find<QWidget>(qPrintable(name));
-                Save(window ? window : desktop.window.centralWidget(),
-                    name.toLower() + (language ? "-english" : "-german"), size);
+            desktop.window.move(40, 40);
+            Save(desktop.window.centralWidget(), "mainform" + suffix, QSize(286, 107));
+            for (const auto &[menuItem, size] : dialogs) {
+                desktop.click(menuItem);
+                auto *dialog = desktop.window.findChild<QDialog *>();
+                if (dialog->objectName() == "LogForm") {
+                    DesktopLogBook().clear();
+                    desktop.click("Frames");
+                    const int lines = LogAClientAndTheDevice(true).size();
+                    QTRY_COMPARE(desktop.find<QListView>("LogView")->model()->rowCount(), lines);
+                }
+                const QString name = dialog->objectName().toLower();
+                Save(dialog, name + suffix, size);
+                SaveScreen({ &desktop.window, dialog }, "mainform-" + name + suffix);
+                dialog->close();
+                QTRY_VERIFY(!desktop.window.findChild<QDialog *>());
             }
         }
         Startform splash;
