@@ -7,7 +7,9 @@
 void StartHeadless(Server &server, const SettingsStore &settings, const QString &applicationDirPath)
 {
     WriteProgramFolder(settings, applicationDirPath);
-    Common::LangOffset = StoredLanguageOffset(settings);
+    // Its status lines are log lines, and the log is English whatever the
+    // window's stored language.
+    Common::LangOffset = Common::English;
     server.setSearchUntilFound(true);
     server.MSStartServer_Click();
 }

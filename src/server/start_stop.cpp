@@ -18,69 +18,98 @@ StartStop::StartStop(const Parts &parts, const ListenConfig &listen, QObject *pa
     , m_listen(listen)
 { }
 
+namespace {
+
+// Answers every caller in `callers`, which it empties first: an answer may
+// begin the next search.
+void Answer(std::vector<std::function<void()>> &callers)
+{
+    for (const auto &done : std::exchange(callers, {}))
+        done();
+}
+
+} // namespace
+
 void StartStop::MSStartServer_Click(std::function<void()> done)
 {
     m_parts.state.Phase = ServerPhase::Searching;
-    searchDevice(std::move(done), [this](int result, const std::function<void()> &done) {
-        if (result != InterfaceSearch::Found)
-            failStart(done);
-        else if (openServices(done))
-            done();
-    });
+    m_startsWaiting.push_back(done ? std::move(done) : [] {});
+    searchDevice();
+}
+
+void StartStop::RestartServer(std::function<void()> done)
+{
+    if (!done)
+        done = [] {};
+    const qint64 now = m_parts.clock.milliseconds();
+    if (m_lastSearchMs >= 0 && now - m_lastSearchMs < SearchInterval.count()) {
+        done();
+        return;
+    }
+    m_parts.state.Phase = ServerPhase::Searching;
+    m_restartsWaiting.push_back(std::move(done));
+    searchDevice();
+}
+
+void StartStop::searchDevice()
+{
+    m_parts.presentation.showStatus(SearchingLook());
+    if (m_parts.search.isSearching()) {
+        // The running search decides; a cancelled one begins a new search as it ends.
+        qCInfo(lcServer) << "Waiting for the device search that runs already";
+        return;
+    }
+    m_lastSearchMs = m_parts.clock.milliseconds();
+    // The search takes the port over; a transaction still waiting ends with the time-out answer.
+    m_parts.search.InitInterface([this](int result) { searchEnded(result); });
+}
+
+void StartStop::searchEnded(int result)
+{
+    if (std::exchange(m_searchCancelled, false)) {
+        // The stop has answered that search's callers, and the search has closed
+        // its port; a start chosen since then gets a search of its own.
+        if (!m_startsWaiting.empty() || !m_restartsWaiting.empty())
+            searchDevice();
+        return;
+    }
+    Callers restarts = std::exchange(m_restartsWaiting, {});
+    if (!m_startsWaiting.empty()) {
+        Callers starts = std::exchange(m_startsWaiting, {});
+        reportStart(result, [starts]() mutable { Answer(starts); });
+        Answer(restarts);
+        return;
+    }
+    const std::function<void()> done = [restarts]() mutable { Answer(restarts); };
+    if (result != InterfaceSearch::Found || openServices(done))
+        done();
+}
+
+void StartStop::reportStart(int result, const std::function<void()> &done)
+{
+    if (result != InterfaceSearch::Found)
+        failStart(done);
+    else if (openServices(done))
+        done();
 }
 
 void StartStop::failStart(const std::function<void()> &done)
 {
-    const QString text = LocalText(TextId::NoInterface).value_or(QString());
-    qCWarning(lcServer).noquote() << text;
+    // The log is English whatever the window's language; the message follows the window.
+    qCWarning(lcServer).noquote()
+        << LoadResString(TextId::NoInterface + Common::English).value_or(QString());
     // A server that ran before (the start was chosen again), or one that is to search until its
     // device answers, searches on as after a lost device; any other stops searching now.
     if (m_searchUntilFound)
         qCInfo(lcServer) << "Searching again until the device answers";
     else if (!m_parts.state.GlobalIFFound)
         m_parts.state.Phase = ServerPhase::Stopped;
+    const QString text = LocalText(TextId::NoInterface).value_or(QString());
     m_parts.presentation.showMessage(QString::fromLatin1(MessageTitle), text, [this, done] {
-        if (!m_searchUntilFound)
+        // A device found again while the message waited keeps its running look.
+        if (!m_searchUntilFound && m_parts.state.Phase != ServerPhase::Running)
             showStopped();
         done();
-    });
-}
-
-void StartStop::RestartServer(std::function<void()> done)
-{
-    const qint64 now = m_parts.clock.milliseconds();
-    if (m_lastSearchMs >= 0 && now - m_lastSearchMs < SearchInterval.count()) {
-        if (done)
-            done();
-        return;
-    }
-    m_parts.state.Phase = ServerPhase::Searching;
-    searchDevice(std::move(done), [this](int result, const std::function<void()> &done) {
-        if (result != InterfaceSearch::Found || openServices(done))
-            done();
-    });
-}
-
-void StartStop::searchDevice(std::function<void()> done, SearchOutcome outcome)
-{
-    if (!done)
-        done = [] {};
-    if (m_parts.search.isSearching()) {
-        // The running search's outcome decides the state.
-        qCDebug(lcServer) << "A device search is running already";
-        done();
-        return;
-    }
-    m_lastSearchMs = m_parts.clock.milliseconds();
-    m_parts.presentation.showStatus(SearchingLook());
-    // The search takes the port over; a transaction still waiting ends with the time-out answer.
-    m_parts.search.InitInterface([this, done, outcome](int result) {
-        if (m_parts.state.Phase == ServerPhase::Stopped) {
-            dropFoundPort();
-            done();
-            return;
-        }
-        outcome(result, done);
     });
 }
 
@@ -88,10 +117,16 @@ void StartStop::MSStopServer_Click()
 {
     m_parts.state.Phase = ServerPhase::Stopped;
     // A search still running ends at its next step and shows nothing more.
-    m_parts.search.cancel();
+    if (m_parts.search.isSearching()) {
+        m_searchCancelled = true;
+        m_parts.search.cancel();
+    }
     showStopped();
     closeEverything();
     qCInfo(lcServer) << "Server stopped";
+    // A person who chose Stop has been answered: the starts get no message.
+    Answer(m_startsWaiting);
+    Answer(m_restartsWaiting);
 }
 
 void StartStop::closeEverything()
@@ -134,14 +169,6 @@ bool StartStop::openServices(const std::function<void()> &done)
         done();
     });
     return false;
-}
-
-void StartStop::dropFoundPort()
-{
-    // The stop has shown the stopped state already; the port the search may
-    // have left open goes as the stop's own close would have taken it.
-    qCInfo(lcServer) << "The server was stopped during the device search: it stays stopped";
-    m_parts.link.close();
 }
 
 void StartStop::showRunning()

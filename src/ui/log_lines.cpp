@@ -1,12 +1,15 @@
 #include "log_lines.h"
 
-void LogLines::show(QStringList rows, QSize character, int margin)
+#include <QtMath>
+
+void LogLines::show(QStringList rows, QSizeF character, int margin)
 {
     qsizetype widest = 0;
     for (const QString &row : rows)
         widest = qMax(widest, row.size());
     beginResetModel();
-    m_rowSize = QSize(int(widest) * character.width() + 2 * margin, character.height() + 2);
+    m_rowSize = QSize(
+        qCeil(qreal(widest) * character.width()) + 2 * margin, qCeil(character.height()) + 2);
     m_rows = std::move(rows);
     endResetModel();
 }

@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QListView>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -63,6 +64,8 @@ LogForm::LogForm(LogBook &book, const SettingsStore &settings, std::function<voi
     m_view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     m_view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_view->setItemDelegate(new LogRowPainter(m_view, TextMargin(*m_view)));
+    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, &LogForm::noteScrolling);
+    connect(m_view->verticalScrollBar(), &QScrollBar::rangeChanged, this, &LogForm::keepFollowing);
 
     m_frames = new QCheckBox(this);
     m_frames->setObjectName(QStringLiteral("Frames"));
@@ -86,7 +89,7 @@ LogForm::LogForm(LogBook &book, const SettingsStore &settings, std::function<voi
     layout->addLayout(buttons);
 
     SetLanguage();
-    placeAsStored();
+    m_placedAsStored = placeAsStored();
     m_updateTimer.setInterval(UpdateInterval);
     connect(&m_updateTimer, &QTimer::timeout, this, &LogForm::showNewLines);
     m_updateTimer.start();
@@ -99,13 +102,15 @@ LogForm::~LogForm()
         logFrames(m_framesAtOpening);
 }
 
-void LogForm::placeAsStored()
+bool LogForm::placeAsStored()
 {
     const std::optional<QRect> place = StoredLogWindowPlace(m_settings);
     resize(place ? place->size() : DefaultSize);
-    // A window whose screen has gone since stays where the system puts it.
-    if (place && QGuiApplication::screenAt(place->center()))
-        move(place->topLeft());
+    // A window whose screen has gone since opens as at its first time.
+    if (!place || !QGuiApplication::screenAt(place->center()))
+        return false;
+    move(place->topLeft());
+    return true;
 }
 
 void LogForm::SetLanguage()
@@ -138,22 +143,35 @@ void LogForm::showLines()
     // Where the user has scrolled up, the rows they look at stay in place
     // until they are dropped: the rows above them that went are taken off the
     // scroll position.
+    const QScopedValueRollback showing(m_showingLines, true);
     QScrollBar *bar = m_view->verticalScrollBar();
-    const bool following = bar->value() == bar->maximum();
     const qint64 top = bar->value() - (qint64(contents.dropped) - qint64(m_shownDropped))
         + (droppedLine ? 1 : 0) - (m_shownDroppedLine ? 1 : 0);
     m_shownDropped = contents.dropped;
     m_shownDroppedLine = droppedLine;
 
-    const QFontMetrics metrics = m_view->fontMetrics();
+    const QFontMetricsF metrics(m_view->font());
     m_lines->show(std::move(rows),
-        QSize(metrics.horizontalAdvance(QLatin1Char('0')), metrics.height()), TextMargin(*m_view));
-    if (following) {
+        QSizeF(metrics.horizontalAdvance(QLatin1Char('0')), metrics.height()), TextMargin(*m_view));
+    if (m_following) {
         m_view->scrollToBottom();
     } else {
         m_view->doItemsLayout();
         bar->setValue(int(qBound(qint64(0), top, qint64(bar->maximum()))));
+        m_following = bar->value() == bar->maximum(); // the last line is in view again
     }
+}
+
+void LogForm::noteScrolling(int value)
+{
+    if (!m_showingLines)
+        m_following = value == m_view->verticalScrollBar()->maximum();
+}
+
+void LogForm::keepFollowing()
+{
+    if (m_following && !m_showingLines)
+        m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
 }
 
 void LogForm::copyLines()

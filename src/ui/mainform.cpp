@@ -12,6 +12,7 @@
 #include "status_colors.h"
 #include "twips.h"
 #include "ui_resources.h"
+#include "window_place.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -19,11 +20,16 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 
 namespace {
 
 constexpr QSize ClientSize(Twips(4290), Twips(1605));
 constexpr QSize ButtonPictureSize(24, 48);
+// The window has a fixed size, so its title bar offers nothing to maximize.
+constexpr Qt::WindowFlags FixedWindowFlags = Qt::Window | Qt::CustomizeWindowHint
+    | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+    | Qt::WindowCloseButtonHint;
 
 QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, const QRect &place)
 {
@@ -61,7 +67,7 @@ void SetCaption(QObject *control, const QString &text)
 } // namespace
 
 Mainform::Mainform(const SettingsStore &settings, LogBook &logBook, QWidget *parent)
-    : QMainWindow(parent)
+    : QMainWindow(parent, FixedWindowFlags)
     , m_settings(settings)
     , m_logBook(logBook)
 {
@@ -339,10 +345,26 @@ void Mainform::bringToFront(QWidget &dialog)
     }
 }
 
+void Mainform::placeBeside(QWidget &dialog) const
+{
+    // Before it is shown, a window's frame is not known: one with a title bar
+    // gets as much frame as this window has.
+    const QRect frame = frameGeometry(), inner = geometry();
+    const QMargins margins = dialog.windowFlags() & Qt::FramelessWindowHint
+        ? QMargins()
+        : QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+            frame.right() - inner.right(), frame.bottom() - inner.bottom());
+    const QRect menus(menuBar()->mapToGlobal(QPoint(0, 0)), menuBar()->size());
+    dialog.move(
+        PlaceBeside(frame, dialog.size().grownBy(margins), screen()->availableGeometry(), menus));
+}
+
 void Mainform::MHAbout_Click()
 {
-    if (!m_about)
+    if (!m_about) {
         m_about = new AboutForm(this);
+        placeBeside(*m_about);
+    }
     m_about->setBuildStamp(QString::fromLatin1(BuildStamp));
     bringToFront(*m_about);
 }
@@ -356,14 +378,18 @@ void Mainform::MSShowIP_Click()
         // loopback), otherwise 127.0.0.1. The dialog shows what it gets.
         const QHostAddress address = m_server ? m_server->ownAddress() : QHostAddress();
         m_ipForm = new IPForm(address, this);
+        placeBeside(*m_ipForm);
     }
     bringToFront(*m_ipForm);
 }
 
 void Mainform::MSShowLog_Click()
 {
-    if (!m_logForm)
+    if (!m_logForm) {
         m_logForm = new LogForm(m_logBook, m_settings, m_logFrames, this);
+        if (!m_logForm->placedAsStored())
+            placeBeside(*m_logForm);
+    }
     bringToFront(*m_logForm);
 }
 

@@ -81,6 +81,8 @@ private:
     void chooseLanguage(int langOffset);
     void storeAutoStart();
     static void bringToFront(QWidget &dialog);
+    // Moves a window that opens for the first time beside this one.
+    void placeBeside(QWidget &dialog) const;
 
     const SettingsStore &m_settings;
     LogBook &m_logBook;

@@ -18,8 +18,11 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -95,15 +98,57 @@ QStringList RowsOf(const QListView *view)
     return static_cast<const LogLines *>(view->model())->rows();
 }
 
-// Saves a picture of the window into the build tree, for a person to look at.
+// Where the pictures for a person to look at go: into the build tree.
+QString PicturePath(const QString &name)
+{
+    const QDir folder(qEnvironmentVariable("QX_TEST_OUTPUT", QDir::currentPath()) + "/screenshots");
+    return folder.mkpath(".") ? folder.filePath(name + ".png") : QString();
+}
+
+// Shows a window; under an X server, also waits a moment for a window manager to frame it
+// (there may be none), as its picture and the places of the windows beside it want the frame.
+void ShowFramed(QWidget *window)
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    if (QGuiApplication::platformName() == "xcb"
+        && !(window->windowFlags() & Qt::FramelessWindowHint))
+        (void)QTest::qWaitFor(
+            [window] { return window->frameGeometry() != window->geometry(); }, 1000);
+}
+
+// Saves a picture of the window, for a person to look at.
 void Save(QWidget *window, const QString &name, QSize size)
 {
     QCOMPARE(window->size(), size.isValid() ? size : window->size());
     window = window->window();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    const QDir folder(qEnvironmentVariable("QX_TEST_OUTPUT", QDir::currentPath()) + "/screenshots");
-    QVERIFY(folder.mkpath(".") && window->grab().save(folder.filePath(name + ".png")));
+    ShowFramed(window);
+    QVERIFY(window->grab().save(PicturePath(name)));
+}
+
+// Saves a picture of the screen around the windows, as a person sees them together; without
+// an X server to grab from (offscreen), the windows' own pictures in their places.
+void SaveScreen(const QList<QWidget *> &windows, const QString &name)
+{
+    QRect area;
+    for (QWidget *window : windows) {
+        ShowFramed(window);
+        window->repaint();
+        area |= window->frameGeometry();
+    }
+    QScreen *screen = windows.first()->screen();
+    area = area.marginsAdded(QMargins(12, 12, 12, 12)) & screen->geometry();
+    QPixmap picture;
+    if (QGuiApplication::platformName() == "xcb")
+        picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    if (picture.isNull()) {
+        picture = QPixmap(area.size());
+        picture.fill(Qt::darkGray);
+        QPainter painter(&picture);
+        for (QWidget *window : windows)
+            painter.drawPixmap(window->geometry().topLeft() - area.topLeft(), window->grab());
+    }
+    QVERIFY(picture.save(PicturePath(name)));
 }
 
 // Every text of every window that follows the language; a dialog's controls
@@ -141,8 +186,8 @@ const struct
     { "MSShowLog:Close", "Schliessen", "Close" },
 };
 
-// The status label's looks as the controls reach them ("-" holds the search open); after
-// a switch to English the caption says whether the server runs, in the same colours.
+// The status label's looks as the controls reach them ("-" holds the searches after it open);
+// after a switch to English the caption says whether the server runs, in the same colours.
 constexpr QRgb Yellow = 0xFFFF00, Green = 0x00C000, Red = 0xFF0000;
 const struct
 {
@@ -154,6 +199,9 @@ const struct
     { "Command1", "Server läuft ....", "Server is running ....", Green, false, false, true },
     { "MSStartServer MSStopServer Command1 Command2", "Server gestoppt", "Server is not running",
         Red, false, true, false },
+    // The start button is off while the server runs; the menu's start searches all the same.
+    { "Command1 - MSStartServer", "Suche Interface ...", "Server is running ....", Yellow, true,
+        false, true },
 };
 
 } // namespace
@@ -232,10 +280,13 @@ private Q_SLOTS:
         Desktop desktop;
         desktop.window.show();
         const QStringList clicks = QString::fromLatin1(look.clicks).split(' ');
-        desktop.server.holdSearch = clicks.first() == "-";
-        for (const QString &click : clicks.mid(desktop.server.holdSearch))
-            desktop.click(qPrintable(click));
-        QCOMPARE(desktop.server.calls.size(), clicks.size() - desktop.server.holdSearch);
+        for (const QString &click : clicks) {
+            if (click == "-")
+                desktop.server.holdSearch = true;
+            else
+                desktop.click(qPrintable(click));
+        }
+        QCOMPARE(desktop.server.calls.size(), clicks.size() - int(desktop.server.holdSearch));
         auto *status = desktop.find<QLabel>("Label5");
         QCOMPARE(status->text(), QString::fromUtf8(look.german));
         QCOMPARE(status->parentWidget()->grab(status->geometry()).toImage().pixelColor(4, 10),
@@ -256,6 +307,11 @@ private Q_SLOTS:
         Mainform &window = desktop.window;
         window.show();
         QVERIFY(window.minimumSize() == window.maximumSize() && !window.windowIcon().isNull());
+        // A window of fixed size offers to minimize and to close it, not to maximize it.
+        const auto buttons = Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint
+            | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint;
+        QCOMPARE(window.windowFlags() & buttons,
+            Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
         QStringList serverMenu;
         for (const QAction *action : desktop.find<QMenu>("MServer")->actions())
             serverMenu << (action->isVisible() ? "" : "-") + action->objectName(); // -: hidden
@@ -366,6 +422,99 @@ private Q_SLOTS:
             about->palette().color(QPalette::ToolTipBase));
     }
 
+    // Each dialog opens beside the main window on its screen, never over its menus.
+    void dialogsOpenBeside_data()
+    {
+        QTest::addColumn<QString>("menuItem");
+        QTest::addColumn<QPoint>("mainWindow"); // where it is on the 800 x 800 screen
+        QTest::addColumn<QString>("side"); // of the main window
+        QTest::newRow("About: on the right") << "MHAbout" << QPoint(0, 100) << "right";
+        QTest::newRow("own address, main window at the right edge: on the left")
+            << "MSShowIP" << QPoint(514, 100) << "left";
+        QTest::newRow("log window, too wide for either side: below")
+            << "MSShowLog" << QPoint(40, 40) << "below";
+        QTest::newRow("log window, main window at the bottom: above")
+            << "MSShowLog" << QPoint(40, 650) << "above";
+        QTest::newRow("log window, no side free: over the window, under its menus")
+            << "MSShowLog" << QPoint(40, 350) << "under the menus";
+    }
+    void dialogsOpenBeside()
+    {
+        QFETCH(QString, menuItem);
+        QFETCH(QPoint, mainWindow);
+        QFETCH(QString, side);
+        Desktop desktop;
+        desktop.window.showOwnAddressEntry();
+        desktop.window.move(mainWindow);
+        desktop.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desktop.window));
+        const QRect screen = desktop.window.screen()->availableGeometry();
+        QCOMPARE(screen, QRect(0, 0, 800, 800));
+        desktop.click(qPrintable(menuItem));
+        auto *dialog = desktop.window.findChild<QDialog *>();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        const QRect place = dialog->frameGeometry(), main = desktop.window.frameGeometry();
+        const QMenuBar *menus = desktop.window.menuBar();
+        QVERIFY(!place.intersects(QRect(menus->mapToGlobal(QPoint(0, 0)), menus->size())));
+        QVERIFY(screen.contains(place));
+        const std::map<QString, bool> sides = { { "right", place.left() > main.right() },
+            { "left", place.right() < main.left() }, { "below", place.top() > main.bottom() },
+            { "above", place.bottom() < main.top() },
+            { "under the menus", place.intersects(main) } };
+        QVERIFY2(sides.at(side),
+            qPrintable(QStringLiteral("%1,%2 %3x%4")
+                           .arg(place.x())
+                           .arg(place.y())
+                           .arg(place.width())
+                           .arg(place.height())));
+    }
+
+    // The newest line shows whole at every size of the log window: the list follows it through
+    // a resize, and a long line fits its row or the list scrolls far enough to show its end.
+    void logWindowShowsTheNewestLineWhole_data()
+    {
+        QTest::addColumn<QSize>("size"); // the window's, at the first of the widths tried
+        QTest::addColumn<int>("widths"); // tried one pixel apart
+        QTest::addColumn<int>("length"); // of every line
+        QTest::newRow("shrunk while it follows") << QSize(500, 200) << 1 << 20;
+        QTest::newRow("79 characters at every width from 560 to 640 px")
+            << QSize(560, 300) << 81 << 79;
+    }
+    void logWindowShowsTheNewestLineWhole()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, widths);
+        QFETCH(int, length);
+        Desktop desktop;
+        QDialog *form = desktop.openLog();
+        auto *view = desktop.find<QListView>("LogView");
+        const auto addLines = [&](int count) {
+            for (int line = 0; line < count; ++line) // M fills its width: no edge of white
+                DesktopLogBook().append(QString(length, QLatin1Char('M')));
+            QVERIFY(QMetaObject::invokeMethod(form, "showNewLines"));
+        };
+        const auto newest = [view] {
+            return view->visualRect(view->model()->index(view->model()->rowCount() - 1, 0));
+        };
+        const auto inView = [view](const QRect &row) {
+            return row.top() >= 0 && row.bottom() <= view->viewport()->rect().bottom();
+        };
+        addLines(40);
+        for (int width = size.width(); width < size.width() + widths; ++width) {
+            form->resize(width, size.height());
+            QTRY_COMPARE(form->size(), QSize(width, size.height()));
+            const QByteArray where = QByteArray::number(width) + " px wide";
+            QVERIFY2(inView(newest()), where + ", resized");
+            addLines(1);
+            QVERIFY2(inView(newest()), where + ", a line added");
+            view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
+            const QImage shown = view->viewport()->grab().toImage();
+            QVERIFY2(shown.pixelColor(shown.width() - 1, newest().center().y())
+                    == view->palette().color(QPalette::Base),
+                where + ": the line's end is cut off");
+        }
+    }
+
     void logWindow()
     {
         Desktop desktop;
@@ -416,28 +565,35 @@ private Q_SLOTS:
         QCOMPARE(QRect(form->pos(), form->size()), place);
     }
 
-    // Every window, as a person sees it, in its size.
+    // Every window, as a person sees it, in its size; and the main window with each dialog
+    // beside it, as the screen shows them.
     void screenshots()
     {
-        const QList<std::pair<QString, QSize>> windows
-            = { { "Mainform", QSize(286, 107) }, { "AboutForm", QSize(415, 201) },
-                  { "IPForm", QSize(312, 98) }, { "LogForm", QSize() } };
+        const std::pair<const char *, QSize> dialogs[] = { { "MSShowIP", QSize(312, 98) },
+            { "MHAbout", QSize(415, 201) }, { "MSShowLog", QSize() } };
         for (const int language : { Common::German, Common::English }) {
+            const QString suffix = language ? "-english" : "-german";
             Desktop desktop;
             desktop.setLanguage(language);
             desktop.window.showOwnAddressEntry();
             desktop.click("Command1");
             desktop.window.showCounts(3, 2);
-            desktop.openLog();
-            desktop.click("Frames");
-            const int lines = LogAClientAndTheDevice(true).size();
-            QTRY_COMPARE(desktop.find<QListView>("LogView")->model()->rowCount(), lines);
-            desktop.click("MHAbout");
-            desktop.click("MSShowIP");
-            for (const auto &[name, size] : windows) {
-                QWidget *window = desktop.find<QWidget>(qPrintable(name));
-                Save(window ? window : desktop.window.centralWidget(),
-                    name.toLower() + (language ? "-english" : "-german"), size);
+            desktop.window.move(40, 40);
+            Save(desktop.window.centralWidget(), "mainform" + suffix, QSize(286, 107));
+            for (const auto &[menuItem, size] : dialogs) {
+                desktop.click(menuItem);
+                auto *dialog = desktop.window.findChild<QDialog *>();
+                if (dialog->objectName() == "LogForm") {
+                    DesktopLogBook().clear();
+                    desktop.click("Frames");
+                    const int lines = LogAClientAndTheDevice(true).size();
+                    QTRY_COMPARE(desktop.find<QListView>("LogView")->model()->rowCount(), lines);
+                }
+                const QString name = dialog->objectName().toLower();
+                Save(dialog, name + suffix, size);
+                SaveScreen({ &desktop.window, dialog }, "mainform-" + name + suffix);
+                dialog->close();
+                QTRY_VERIFY(!desktop.window.findChild<QDialog *>());
             }
         }
         Startform splash;

@@ -28,6 +28,7 @@ const QByteArray TimeoutLine = Line("010100");
 const QByteArray NoticeLine = Line("610263");
 const QByteArray RefusalText = "Sorry, I could not accept your connection request";
 const QString Stopped = QStringLiteral("Server gestoppt");
+const QString Running = QStringLiteral("Server läuft ....");
 
 } // namespace
 
@@ -55,6 +56,8 @@ private Q_SLOTS:
     void stopDuringASearchStaysStopped_data();
     void stopDuringASearchStaysStopped();
     void lostDeviceIsSearchedAtMostOncePerSecond();
+    void startDuringASearchOfTheLostDeviceJoinsIt_data();
+    void startDuringASearchOfTheLostDeviceJoinsIt();
 
 private:
     bool connectClients(Clients &clients, int count, bool broadcast = false);
@@ -335,7 +338,7 @@ void TestServer::startsAndStops()
 {
     QCOMPARE(m_rig->presentation.looks.size(), 2);
     QCOMPARE(m_rig->presentation.looks[0].caption, QStringLiteral("Suche Interface ..."));
-    QCOMPARE(m_rig->presentation.looks[1].caption, QStringLiteral("Server läuft ...."));
+    QCOMPARE(m_rig->presentation.looks[1].caption, Running);
     QCOMPARE(m_rig->server.phase(), ServerPhase::Running);
     Clients commanders, listeners;
     QVERIFY(connectClients(commanders, 3) && connectClients(listeners, 2, true));
@@ -357,11 +360,12 @@ void TestServer::startsAndStops()
     QVERIFY(!late.connectTo(m_rig->commandPort(), 500));
 
     // Without its device: the message, then the stopped look; a stopped server does not search.
+    // The message speaks the window's language, the log English.
     m_rig->unplugDevice();
+    QTest::ignoreMessage(QtWarningMsg, "No interface QX-USB found !");
     m_rig->beginStart();
     QTRY_VERIFY(m_rig->presentation.messageOpen());
-    QCOMPARE(
-        m_rig->presentation.messages.last(), QStringLiteral("Kein Interface QX-USB gefunden !"));
+    QCOMPARE(m_rig->presentation.messages.last(), "Kein Interface QX-USB gefunden !");
     m_rig->presentation.closeMessage();
     QCOMPARE(m_rig->presentation.looks.last().caption, Stopped);
     m_rig->clock.advance(5);
@@ -396,21 +400,27 @@ void TestServer::serviceThatCannotListenStopsTheServer()
 void TestServer::stopDuringASearchStaysStopped_data()
 {
     QTest::addColumn<int>("deviceNumber"); // 0: no number names the device
-    QTest::newRow("device present") << 1;
-    QTest::newRow("device absent: the search would go on to port 30") << 0;
+    QTest::addColumn<bool>("startAgain"); // before the cancelled search has ended
+    QTest::newRow("device present") << 1 << false;
+    QTest::newRow("device absent: the search would go on to port 30, no message") << 0 << false;
+    QTest::newRow("started again at once: a search of its own finds the device") << 1 << true;
 }
 
 void TestServer::stopDuringASearchStaysStopped()
 {
     QFETCH(int, deviceNumber);
+    QFETCH(bool, startAgain);
     m_rig = std::make_unique<ServerRig>(deviceNumber);
     m_rig->beginStart(); // the search runs from the event loop
     m_rig->server.MSStopServer_Click();
-    QTRY_VERIFY(m_rig->startEnded());
+    QVERIFY(m_rig->startEnded());
+    if (startAgain)
+        QVERIFY(m_rig->start());
     QVERIFY(m_rig->waitForTicks(2));
-    QCOMPARE(m_rig->presentation.captions.last(), Stopped);
-    QVERIFY(!m_rig->server.commandService().connections().isListening());
-    QVERIFY(!m_rig->server.serialLink().isOpen());
+    QVERIFY(m_rig->presentation.messages.isEmpty());
+    QCOMPARE(m_rig->presentation.captions.last(), startAgain ? Running : Stopped);
+    QCOMPARE(m_rig->server.commandService().connections().isListening(), startAgain);
+    QCOMPARE(m_rig->server.serialLink().isOpen(), startAgain);
 }
 
 // A lost device is searched for again, at most once a second however fast a search fails;
@@ -443,6 +453,67 @@ void TestServer::lostDeviceIsSearchedAtMostOncePerSecond()
     QCOMPARE(commanders[0]->ask("F20203F3\r"), Line("6182E3"));
     device.sendBroadcast(QByteArray::fromHex("610263"));
     QVERIFY(listeners[0]->waitForLine());
+}
+
+void TestServer::startDuringASearchOfTheLostDeviceJoinsIt_data()
+{
+    QTest::addColumn<QString>("device"); // when it answers again
+    QTest::newRow("device stays away: the message, the stopped look, running once it is back")
+        << "after the message";
+    QTest::newRow("device back while the message waits: the running look stays")
+        << "while the message waits";
+    QTest::newRow("device answers the joined search: the running look, no message")
+        << "during the search";
+}
+
+// A start chosen while the lost device is searched for waits for that search and reports its
+// outcome as if it had run it; meanwhile the searches for the lost device go on.
+void TestServer::startDuringASearchOfTheLostDeviceJoinsIt()
+{
+    QFETCH(QString, device);
+    SimulatedDevice &sim = m_rig->device();
+    RecordingPresentation &shown = m_rig->presentation;
+    // The probes of a silent device wait until the clock ends them.
+    const auto clockRunsUntil = [this](const std::function<bool()> &condition) {
+        return QTest::qWaitFor(
+            [&] {
+                m_rig->clock.advanceMs(100);
+                return condition();
+            },
+            ServerRig::WaitMs);
+    };
+    const auto running = [this] { return m_rig->server.phase() == ServerPhase::Running; };
+    sim.setSilent(true);
+    sim.unplug();
+    QVERIFY(sim.plug());
+    QTRY_VERIFY(!m_rig->server.serialLink().isOpen());
+    m_rig->clock.advance(1);
+    QTRY_COMPARE(sim.requests().size(), 1); // the search of the lost device waits
+
+    m_rig->beginStart();
+    QCOMPARE(shown.captions.last(), "Suche Interface ...");
+    QVERIFY(!m_rig->startEnded() && !shown.messageOpen());
+    sim.setSilent(device != "during the search");
+    QVERIFY(clockRunsUntil([&] { return m_rig->startEnded() || shown.messageOpen(); }));
+    if (device != "during the search") {
+        QCOMPARE(shown.messages, QStringList { "Kein Interface QX-USB gefunden !" });
+        const qsizetype probes = sim.requests().size();
+        QVERIFY(clockRunsUntil([&] { return sim.requests().size() > probes; }));
+        if (device == "while the message waits") {
+            sim.setSilent(false);
+            QVERIFY(clockRunsUntil(running));
+        }
+        shown.closeMessage();
+        QVERIFY(m_rig->startEnded());
+        if (device == "after the message") {
+            QCOMPARE(shown.looks.last().caption, "Server gestoppt");
+            sim.setSilent(false);
+            QVERIFY(clockRunsUntil(running));
+        }
+    }
+    QCOMPARE(shown.messages.size(), int(device != "during the search"));
+    QCOMPARE(shown.looks.last().caption, "Server läuft ....");
+    QVERIFY(running());
 }
 
 QTEST_GUILESS_MAIN(TestServer)
