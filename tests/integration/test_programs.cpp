@@ -268,7 +268,8 @@ void TestPrograms::serverWarnsOnceWhileTheServiceManagerIsAway()
     environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("40000"));
     ChildProgram server;
     server.start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments(), environment);
-    QVERIFY2(WaitForLine(server, QStringLiteral("Server läuft ....")), qPrintable(Said(server)));
+    QVERIFY2(
+        WaitForLine(server, QStringLiteral("Server is running ....")), qPrintable(Said(server)));
     QVERIFY(QFile::remove(path));
     NotifySocket socket(path);
     QVERIFY2(WaitForLine(server, QStringLiteral("the service manager is notified again")),
