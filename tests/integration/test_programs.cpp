@@ -82,6 +82,7 @@ private Q_SLOTS:
     void init();
     void serverServesAndEnds_data();
     void serverServesAndEnds();
+    void serverEndsCleanlyWhenItsProgramObjectGoes();
     void serverFailsWhenItCannotServe_data();
     void serverFailsWhenItCannotServe();
     void serverSearchesUntilItsDeviceAppears();
@@ -162,6 +163,28 @@ void TestPrograms::serverServesAndEnds()
     QCOMPARE(Said(server).contains(QStringLiteral(">> FF FE 21 81 A0")), verbose);
     static const QRegularExpression stamped(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:"));
     QVERIFY(stamped.match(server.errorLines().constFirst()).hasMatch());
+}
+
+// A test or a tool that drops a server while it runs ends it as a service manager would: a
+// server killed outright would leave its serial port locked, and its simulated device's folder.
+void TestPrograms::serverEndsCleanlyWhenItsProgramObjectGoes()
+{
+    auto server = std::make_unique<ChildProgram>();
+    server->start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments());
+    QVERIFY2(WaitForLine(*server, QStringLiteral("Server läuft ....")), qPrintable(Said(*server)));
+    static const QRegularExpression found(QStringLiteral("device found on port 1 \\((.+)\\)"));
+    const QString device = found.match(Said(*server)).captured(1);
+    QVERIFY2(QFileInfo::exists(device), qPrintable(Said(*server)));
+    const QByteArray pid = QByteArray::number(server->pid());
+
+    server.reset();
+    const QDir locks(QStringLiteral("/run/lock"), QStringLiteral("LCK..*"));
+    for (const QString &name : locks.entryList(QDir::Files)) {
+        QFile lock(locks.filePath(name));
+        QVERIFY2(!lock.open(QIODevice::ReadOnly) || lock.readLine().trimmed() != pid,
+            qPrintable(name + QStringLiteral(" is left locked by the server")));
+    }
+    QVERIFY(!QFileInfo::exists(QFileInfo(device).path()));
 }
 
 void TestPrograms::serverFailsWhenItCannotServe_data()

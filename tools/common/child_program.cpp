@@ -47,6 +47,17 @@ ChildProgram::ChildProgram(QObject *parent)
     });
 }
 
+ChildProgram::~ChildProgram()
+{
+    if (!isRunning())
+        return;
+    // Nobody hears of this end: the receivers may be going too.
+    disconnect(m_process, nullptr, this, nullptr);
+    ::kill(pid_t(pid()), SIGTERM);
+    if (!m_process->waitForFinished(int(std::chrono::milliseconds(StopTimeout).count())))
+        m_process->kill(); // and QProcess waits for it
+}
+
 void ChildProgram::start(
     const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {

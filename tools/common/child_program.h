@@ -35,8 +35,10 @@ public:
 
     using LineDone = std::function<void(const std::optional<QString> &line)>;
 
-    // A child that still runs when its ChildProgram goes is killed.
     explicit ChildProgram(QObject *parent = nullptr);
+    // A child that still runs gets SIGTERM, and the destructor waits for its end (SIGKILL after
+    // StopTimeout): killed outright, a server leaves its serial port's lock file behind.
+    ~ChildProgram() override;
 
     void start(const QString &program, const QStringList &arguments,
         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
