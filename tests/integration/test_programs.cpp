@@ -171,7 +171,8 @@ void TestPrograms::serverEndsCleanlyWhenItsProgramObjectGoes()
 {
     auto server = std::make_unique<ChildProgram>();
     server->start(QStringLiteral(QX_SERVER_PROGRAM), serverArguments());
-    QVERIFY2(WaitForLine(*server, QStringLiteral("Server läuft ....")), qPrintable(Said(*server)));
+    QVERIFY2(
+        WaitForLine(*server, QStringLiteral("Server is running ....")), qPrintable(Said(*server)));
     static const QRegularExpression found(QStringLiteral("device found on port 1 \\((.+)\\)"));
     const QString device = found.match(Said(*server)).captured(1);
     QVERIFY2(QFileInfo::exists(device), qPrintable(Said(*server)));
