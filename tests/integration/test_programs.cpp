@@ -344,7 +344,7 @@ void TestPrograms::clientExitStatuses_data()
     QTest::addColumn<QByteArray>("reply"); // then the connection is closed
     QTest::addColumn<QString>("printed");
     QTest::addColumn<int>("status");
-    const QByteArray refusal = Protocol::RefusalText();
+    const QByteArray refusal = "Sorry, I could not accept your connection request";
     QTest::newRow("an answer: 0") << "command" << QByteArray("2181A0\r\n") << "2181A0" << 0;
     QTest::newRow("6180E1: malformed, 3")
         << "command" << QByteArray("6180E1\r\n") << "malformed" << 3;
