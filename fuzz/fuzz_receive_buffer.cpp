@@ -58,16 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 2)
         return 0;
-    const int controlCount
-        = static_cast<int>(qMin<std::size_t>(data[0] % MaxControlBytes + 1, size - 1));
-    const std::uint8_t *control = data + 1;
-    const QByteArray stream(reinterpret_cast<const char *>(control + controlCount),
-        static_cast<qsizetype>(size) - 1 - controlCount);
+    const SteeredStream input(data, size, MaxControlBytes);
+    const QByteArray &stream = input.stream;
 
     QByteArray buffer, frames, noise;
     int step = 0;
     for (qsizetype read = 0; read < stream.size();) {
-        const QByteArray chunk = stream.mid(read, (control[step++ % controlCount] & 15) + 1);
+        const QByteArray chunk = stream.mid(read, (input.at(step++) & 15) + 1);
         read += chunk.size();
         buffer.append(chunk);
         Read(buffer, Line::Active, frames, noise);
