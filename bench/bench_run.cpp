@@ -65,6 +65,11 @@ QByteArray RawLines(quint32 first, quint32 end)
 
 } // namespace
 
+BenchRun::BenchRun(const QString &server, QObject *parent)
+    : QObject(parent)
+    , m_serverProgram(server)
+{ }
+
 void BenchRun::start(std::function<void(const Figures &figures)> finished)
 {
     connect(m_steps, &StepRun::finished, this, [this, finished] {
@@ -205,16 +210,16 @@ void BenchRun::startPrograms()
         m_ptys[ServerDevice], m_dir.filePath(QStringLiteral("server.ini")));
     m_pacedSetup = ServerSetup::onFreePorts(
         m_ptys[PacedServerDevice], m_dir.filePath(QStringLiteral("paced.ini")));
-    const QString server = QStringLiteral(QX_BENCH_SERVER);
-    m_server = launch(server, m_setup.arguments(), ServerRunningLine, started);
-    m_pacedServer = launch(server, m_pacedSetup.arguments(), ServerRunningLine, started);
+    m_server = launch(m_serverProgram, m_setup.arguments(), ServerRunningLine, started);
+    m_pacedServer = launch(m_serverProgram, m_pacedSetup.arguments(), ServerRunningLine, started);
     m_socatPort = FreeLoopbackPort();
     // -d -d: socat says when it listens.
-    launch(socat,
+    ChildProgram *bridge = launch(socat,
         { QStringLiteral("-d"), QStringLiteral("-d"),
             QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,nodelay").arg(m_socatPort),
             QStringLiteral("FILE:%1,rawer").arg(m_ptys[SocatDevice]) },
         QStringLiteral("listening on"), started);
+    m_pathPrograms = { nullptr, m_server, bridge };
 }
 
 DeviceClient *BenchRun::client(DeviceClient::Kind kind, quint16 port, const QString &pty)
@@ -349,10 +354,21 @@ void BenchRun::runBursts(int path)
 {
     if (path == int(Path::Count))
         return m_steps->next();
-    runBurst({ m_pathReceivers.at(path) }, Device(path), [this, path](double seconds) {
-        QList<double> &samples = m_burstSamples[path];
-        samples.append(BurstBroadcasts / seconds);
-        m_figures.at(Figure::BurstFramesPerSecond, Path(path)) = Percentile(samples, 50);
+    ChildProgram *const program = m_pathPrograms[size_t(path)];
+    const std::optional<qint64> cpuBefore = program ? program->cpuNanoseconds() : std::nullopt;
+    runBurst({ m_pathReceivers.at(path) }, Device(path), [=](double seconds) {
+        m_burstSamples[path].append(BurstBroadcasts / seconds);
+        m_figures.at(Figure::BurstFramesPerSecond, Path(path))
+            = Percentile(m_burstSamples[path], 50);
+        if (program) {
+            const std::optional<qint64> cpu = program->cpuNanoseconds();
+            if (!cpuBefore || !cpu)
+                return m_steps->fail(QStringLiteral("no CPU time of %1 in /proc")
+                                         .arg(program == m_server ? "qx-server" : "socat"));
+            m_burstCpuSamples[path].append(double(*cpu - *cpuBefore) / BurstBroadcasts);
+            m_figures.at(Figure::BurstCpuNsPerFrame, Path(path))
+                = Percentile(m_burstCpuSamples[path], 50);
+        }
         runBursts(path + 1);
     });
 }
@@ -395,15 +411,15 @@ void BenchRun::runBurst(const QList<DeviceClient *> &receivers, Device device,
 
 void BenchRun::measureCpu(std::chrono::milliseconds span, Figure figure)
 {
-    const std::optional<qint64> before = m_server->cpuMilliseconds();
+    const std::optional<qint64> before = m_server->cpuNanoseconds();
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     QTimer::singleShot(span, Qt::PreciseTimer, m_steps->scope(), [this, before, clock, figure] {
-        const std::optional<qint64> now = m_server->cpuMilliseconds();
+        const std::optional<qint64> now = m_server->cpuNanoseconds();
         if (!before || !now)
             return m_steps->fail(QStringLiteral("no CPU time of qx-server in /proc"));
         m_figures.at(figure, Path::Server)
-            = 100.0 * double(*now - *before) / double(clock->elapsed());
+            = 100.0 * double(*now - *before) / double(clock->nsecsElapsed());
         m_steps->next();
     });
 }

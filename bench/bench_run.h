@@ -22,7 +22,8 @@ class ChildProgram;
 class BenchRun : public QObject
 {
 public:
-    using QObject::QObject;
+    // `server`: the qx-server program to measure.
+    BenchRun(const QString &server, QObject *parent);
 
     // `finished` follows the last step, with what was measured.
     void start(std::function<void(const Figures &figures)> finished);
@@ -71,7 +72,8 @@ private:
         const QList<DeviceClient *> &clients, int warmUp, int commands, bool inTurn, Store store);
     // Each client's commands per second as `figure` of the path in the same place.
     Store storePerSecond(Figure figure);
-    // One burst of broadcasts to each path's client in turn, from `path` on.
+    // One burst of broadcasts to each path's client in turn, from `path` on, with the CPU time
+    // that the path's program (qx-server, socat) spends on it.
     void runBursts(int path);
     // A burst of numbered broadcasts, written to the simulator at once, as raw frames, and timed
     // until every receiver has every one; each must see every number once and in order.
@@ -81,6 +83,7 @@ private:
     void measureCpu(std::chrono::milliseconds span, Figure figure);
     void stopAll();
 
+    const QString m_serverProgram;
     Figures m_figures;
     QTemporaryDir m_dir; // the servers' settings files
     StepRun *m_steps = new StepRun(QStringLiteral("qx-bench"), this); // the last ends the programs
@@ -88,6 +91,8 @@ private:
     std::array<QString, DeviceCount> m_ptys;
     ChildProgram *m_server = nullptr; // on ServerDevice
     ChildProgram *m_pacedServer = nullptr; // on PacedServerDevice
+    // By Path, the program between the device and the client: none, m_server, socat.
+    std::array<ChildProgram *, size_t(Path::Count)> m_pathPrograms {};
     ServerSetup m_setup; // of m_server
     ServerSetup m_pacedSetup;
     quint16 m_socatPort = 0;
@@ -98,5 +103,6 @@ private:
     QList<DeviceClient *> m_commandClients; // of m_server
     QList<DeviceClient *> m_broadcastClients;
     std::array<QList<double>, size_t(Path::Count)> m_burstSamples; // frames/s
+    std::array<QList<double>, size_t(Path::Count)> m_burstCpuSamples; // ns per frame
     quint32 m_nextBroadcast = 0;
 };

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -16,14 +17,17 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("qx-bench"));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Measures qx-server (next to this build) against the simulated device, side by side with "
-        "the device's pty itself and socat as a raw TCP-to-serial bridge. Prints the figures and "
-        "the targets with PASS or FAIL; exit status 0 when every target of every run is met."));
+        "Measures qx-server against the simulated device, side by side with the device's pty "
+        "itself and socat as a raw TCP-to-serial bridge. Prints the figures and the targets with "
+        "PASS or FAIL; exit status 0 when every target of every run is met."));
     parser.addHelpOption();
     parser.addOptions({
         { QStringLiteral("markdown"), QStringLiteral("Print the tables in Markdown.") },
         { QStringLiteral("runs"), QStringLiteral("Repeat the whole run <n> times (default 1)."),
             QStringLiteral("n"), QStringLiteral("1") },
+        { QStringLiteral("server"),
+            QStringLiteral("The qx-server program to measure (default: the one of this build)."),
+            QStringLiteral("path"), QStringLiteral(QX_BENCH_SERVER) },
     });
     parser.process(app);
     const bool markdown = parser.isSet(QStringLiteral("markdown"));
@@ -32,13 +36,20 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "qx-bench: --runs needs a whole number above 0\n");
         return 2;
     }
+    const QFileInfo server(parser.value(QStringLiteral("server")));
+    if (!server.isFile() || !server.isExecutable()) {
+        std::fprintf(
+            stderr, "qx-bench: --server: %s is no program\n", qPrintable(server.filePath()));
+        return 2;
+    }
     ::signal(SIGPIPE, SIG_IGN); // a closed connection is a failed step, not the end of the run
 
-    const QString machine = QStringLiteral("Machine: ") + DescribeMachine();
+    const QString machine = QStringLiteral("Machine: %1\nqx-server: %2")
+                                .arg(DescribeMachine(), server.absoluteFilePath());
     int run = 0;
     bool allPassed = true;
     std::function<void()> startRun = [&] {
-        auto *bench = new BenchRun(&app);
+        auto *bench = new BenchRun(server.absoluteFilePath(), &app);
         bench->start([&, bench](const Figures &figures) {
             ++run;
             const QString title = runs > 1

@@ -25,6 +25,7 @@ enum class Figure
     CommandsPerSecond, // 1 client, 10,000 commands
     CommandsPerSecond100, // 100 clients x 100 commands (qx-server)
     BurstFramesPerSecond, // 10,000 broadcasts to 1 client
+    BurstCpuNsPerFrame, // the same: CPU time of the path's program (qx-server, socat) per frame
     Burst100Ms, // 10,000 broadcasts to 100 clients, complete and in order (qx-server)
     LineRateCommandsPerSecond, // 1 client, the device at 57600 baud
     IdleCpuPercent, // of one core over 10 s, no client (qx-server)

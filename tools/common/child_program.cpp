@@ -1,21 +1,17 @@
 #include "child_program.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTimer>
 
 #include <csignal>
 #include <sys/prctl.h>
-#include <unistd.h>
 
 namespace {
 
-// Fields after the command name in /proc/<pid>/stat: utime is field 14 of the file, stime 15.
-constexpr int UserTimeField = 11;
-constexpr int SystemTimeField = 12;
-
-std::optional<QByteArray> ReadProcFile(qint64 pid, const char *name)
+std::optional<QByteArray> ReadProcFile(qint64 pid, const QString &name)
 {
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(name));
     if (pid <= 0 || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return file.readAll();
@@ -183,26 +179,32 @@ QString ChildProgram::endDescription() const
     return QStringLiteral("crashed");
 }
 
-std::optional<qint64> ChildProgram::cpuMilliseconds() const
+std::optional<qint64> ChildProgram::cpuNanoseconds() const
 {
-    const std::optional<QByteArray> text = ReadProcFile(pid(), "stat");
-    // The command name in parentheses may hold spaces: count the fields from the last ')'.
-    const qsizetype nameEnd = text ? text->lastIndexOf(')') : -1;
-    if (nameEnd < 0)
+    const qint64 id = pid();
+    const QStringList threads = id <= 0 ? QStringList()
+                                        : QDir(QStringLiteral("/proc/%1/task").arg(id))
+                                              .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (threads.isEmpty())
         return std::nullopt;
-    const QList<QByteArray> fields = text->mid(nameEnd + 1).simplified().split(' ');
-    bool userOk = false;
-    bool systemOk = false;
-    const qint64 ticks = fields.value(UserTimeField).toLongLong(&userOk)
-        + fields.value(SystemTimeField).toLongLong(&systemOk);
-    if (!userOk || !systemOk)
-        return std::nullopt;
-    return ticks * 1000 / ::sysconf(_SC_CLK_TCK);
+    qint64 sum = 0;
+    for (const QString &thread : threads) {
+        // "run time, wait time, time slices"; a thread that has ended meanwhile counts nothing.
+        const std::optional<QByteArray> text
+            = ReadProcFile(id, QStringLiteral("task/%1/schedstat").arg(thread));
+        if (!text)
+            continue;
+        bool ok = false;
+        sum += text->left(text->indexOf(' ')).toLongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    return sum;
 }
 
 std::optional<qint64> ChildProgram::residentBytes() const
 {
-    const std::optional<QByteArray> text = ReadProcFile(pid(), "status");
+    const std::optional<QByteArray> text = ReadProcFile(pid(), QStringLiteral("status"));
     if (!text)
         return std::nullopt;
     for (const QByteArray &line : text->split('\n')) {

@@ -66,9 +66,11 @@ public:
     // or "running".
     QString endDescription() const;
 
-    // What the kernel says about the running child (from /proc): its CPU time, user and
-    // system, in milliseconds, and its resident memory (VmRSS) in bytes.
-    std::optional<qint64> cpuMilliseconds() const;
+    // What the kernel says about the running child (from /proc): its CPU time in nanoseconds,
+    // the run time the scheduler counts for each of its threads (task/*/schedstat; utime and
+    // stime in stat count 10 ms ticks, too coarse for a burst of milliseconds; a thread that has
+    // ended no longer counts), and its resident memory (VmRSS) in bytes.
+    std::optional<qint64> cpuNanoseconds() const;
     std::optional<qint64> residentBytes() const;
 
 Q_SIGNALS:
