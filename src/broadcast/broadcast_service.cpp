@@ -27,14 +27,16 @@ void BroadcastService::SubmitBC(const QByteArray &zeile)
 
 void BroadcastService::SubmitBurst(QByteArrayView messages)
 {
-    // Two digits a byte, and a line end for every message of two bytes or more.
-    QByteArray lines;
-    lines.reserve(3 * messages.size());
+    // Two digits a byte and a line end: at most three characters a byte, as every message has
+    // two bytes or more.
+    QByteArray lines(3 * messages.size(), Qt::Uninitialized);
+    char *out = lines.data();
     for (qsizetype at = 0; at < messages.size();) {
         const qsizetype length = ReceiveBuffer::MessageLength(static_cast<quint8>(messages[at]));
-        AppendHexLine(lines, messages.sliced(at, length));
+        out = WriteHexLine(out, messages.sliced(at, length));
         at += length;
     }
+    lines.truncate(out - lines.data());
     send(lines);
 }
 

@@ -4,39 +4,39 @@
 
 namespace {
 
-void AppendHexDigits(QByteArray &text, QByteArrayView bytes)
+constexpr char Digits[] = "0123456789ABCDEF";
+
+char *WriteHexDigits(char *out, QByteArrayView bytes)
 {
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    const qsizetype start = text.size();
-    text.resize(start + 2 * bytes.size());
-    char *out = text.data() + start;
     for (char byte : bytes) {
         const auto value = static_cast<unsigned char>(byte);
         *out++ = Digits[value >> 4];
         *out++ = Digits[value & 15];
     }
+    return out;
 }
 
 } // namespace
 
-QByteArray HexText(QByteArrayView bytes)
+char *WriteHexLine(char *out, QByteArrayView message)
 {
-    QByteArray text;
-    AppendHexDigits(text, bytes);
-    return text;
+    out = WriteHexDigits(out, message);
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
 }
 
-void AppendHexLine(QByteArray &lines, QByteArrayView message)
+QByteArray HexText(QByteArrayView bytes)
 {
-    AppendHexDigits(lines, message);
-    lines.append("\r\n", 2);
+    QByteArray text(2 * bytes.size(), Qt::Uninitialized);
+    WriteHexDigits(text.data(), bytes);
+    return text;
 }
 
 QByteArray HexLine(QByteArrayView message)
 {
-    QByteArray line;
-    line.reserve(HexLineLength(message));
-    AppendHexLine(line, message);
+    QByteArray line(HexLineLength(message), Qt::Uninitialized);
+    WriteHexLine(line.data(), message);
     return line;
 }
 

@@ -6,8 +6,9 @@
 // One message as a text line of both services: every byte as two upper-case
 // hex digits, no separators, ended by CR LF. An empty message gives "\r\n".
 QByteArray HexLine(QByteArrayView message);
-// The same line appended to `lines` (a burst of broadcasts becomes one text).
-void AppendHexLine(QByteArray &lines, QByteArrayView message);
+// The same line written at `out`, which has room for HexLineLength(message) characters; where
+// the line ends (a burst of broadcasts becomes one text with no allocation per line).
+char *WriteHexLine(char *out, QByteArrayView message);
 // The length of a message's line.
 inline qsizetype HexLineLength(QByteArrayView message)
 {

@@ -21,6 +21,8 @@ bool IsFrameStartAt(QByteArrayView buffer, qsizetype position)
 // that reading a long burst frame by frame stays linear.
 qsizetype NextFrameStart(QByteArrayView buffer, qsizetype from, qsizetype before)
 {
+    if (from < before && IsFrameStartAt(buffer, from))
+        return from; // a burst: one frame right after the other
     const QByteArrayView window = buffer.first(qMin(before, buffer.size()));
     for (qsizetype at = window.indexOf(StartByte, from); at >= 0;
          at = window.indexOf(StartByte, at + 1)) {
@@ -73,6 +75,7 @@ Reading ReadFrames(QByteArrayView buffer, Line line)
 {
     const bool quiet = line == Line::Quiet;
     Reading reading;
+    reading.spans.reserve(buffer.size() / 4 + 1); // a frame has four bytes or more
     qsizetype from = 0; // the first byte not yet read as a frame or noise
     while (true) {
         const qsizetype start = NextFrameStart(buffer, from);

@@ -164,23 +164,33 @@ void SerialLink::dispatch(const FrameReader::Batch &batch)
 {
     using Kind = ReceiveBuffer::Span::Kind;
     const quint64 line = m_openCount;
-    // Broadcasts go out together, in order, before any answer that came after them.
+    const bool logging = lcFrames().isDebugEnabled();
+    // Broadcasts go out together, in order, before any answer that came after them; their
+    // messages are copied once into a buffer that the batch's size bounds.
     QByteArray broadcasts;
-    const auto sendBroadcasts = [this, &broadcasts] {
-        if (!broadcasts.isEmpty())
-            Q_EMIT broadcastsReceived(std::exchange(broadcasts, {}));
+    qsizetype broadcastBytes = 0;
+    const auto sendBroadcasts = [this, &broadcasts, &broadcastBytes] {
+        if (broadcastBytes == 0)
+            return;
+        broadcasts.truncate(std::exchange(broadcastBytes, 0));
+        Q_EMIT broadcastsReceived(std::exchange(broadcasts, {}));
     };
     for (const ReceiveBuffer::Span &span : batch.spans) {
-        // A receiver closed or reopened the port: the rest came from a line that is gone.
-        if (m_openCount != line || !m_port->isOpen())
-            return;
         const bool stale = span.kind == Kind::Answer && m_reader.predatesRequest(batch, span);
-        logSpan(batch, span, stale);
+        if (logging)
+            logSpan(batch, span, stale);
         if (span.kind == Kind::Broadcast && m_state.Link != LinkState::Searching) {
-            broadcasts.append(span.message(batch.bytes));
+            const QByteArrayView message = span.message(batch.bytes);
+            if (broadcasts.isEmpty())
+                broadcasts = QByteArray(batch.bytes.size(), Qt::Uninitialized);
+            std::memcpy(broadcasts.data() + broadcastBytes, message.data(), message.size());
+            broadcastBytes += message.size();
         } else if (span.kind == Kind::Answer && !stale) {
             sendBroadcasts();
             Q_EMIT answerReceived(span.message(batch.bytes).toByteArray());
+            // A receiver closed or reopened the port: the rest came from a line that is gone.
+            if (m_openCount != line || !m_port->isOpen())
+                return;
         }
     }
     sendBroadcasts();
@@ -189,8 +199,6 @@ void SerialLink::dispatch(const FrameReader::Batch &batch)
 void SerialLink::logSpan(
     const FrameReader::Batch &batch, const ReceiveBuffer::Span &span, bool stale)
 {
-    if (!lcFrames().isDebugEnabled())
-        return;
     const QByteArrayView bytes = span.bytes(batch.bytes);
     switch (span.kind) {
     case ReceiveBuffer::Span::Kind::Noise:
