@@ -170,7 +170,7 @@ std::function<void()> BenchRun::countdown(qsizetype calls)
 }
 
 ChildProgram *BenchRun::launch(const QString &program, const QStringList &arguments,
-    const QString &ready, std::function<void(const QString &line)> started)
+    const QRegularExpression &ready, std::function<void(const QString &line)> started)
 {
     auto *child = new ChildProgram(this);
     child->start(program, arguments);
@@ -192,7 +192,8 @@ void BenchRun::startDevices()
         // Each prints "pty: PATH" once its device is there.
         m_devices[device] = launch(QStringLiteral(QX_BENCH_SIM),
             paced ? QStringList { QStringLiteral("--baud"), LineRateBaud } : QStringList(),
-            QStringLiteral("pty: "), [this, device, started](const QString &line) {
+            QRegularExpression(QStringLiteral("pty: ")),
+            [this, device, started](const QString &line) {
                 m_ptys[device] = line.mid(line.indexOf(QLatin1Char(' ')) + 1);
                 started();
             });
@@ -218,7 +219,7 @@ void BenchRun::startPrograms()
         { QStringLiteral("-d"), QStringLiteral("-d"),
             QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,nodelay").arg(m_socatPort),
             QStringLiteral("FILE:%1,rawer").arg(m_ptys[SocatDevice]) },
-        QStringLiteral("listening on"), started);
+        QRegularExpression(QStringLiteral("listening on")), started);
     m_pathPrograms = { nullptr, m_server, bridge };
 }
 

@@ -54,8 +54,8 @@ private:
     // A function that ends the running step on its `calls`th call.
     std::function<void()> countdown(qsizetype calls);
     // Starts `program`; `started` follows with its first line that holds `ready`.
-    ChildProgram *launch(const QString &program, const QStringList &arguments, const QString &ready,
-        std::function<void(const QString &line)> started);
+    ChildProgram *launch(const QString &program, const QStringList &arguments,
+        const QRegularExpression &ready, std::function<void(const QString &line)> started);
     void startDevices();
     void startPrograms();
     DeviceClient *client(DeviceClient::Kind kind, quint16 port, const QString &pty = {});

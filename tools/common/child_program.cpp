@@ -82,7 +82,7 @@ void ChildProgram::terminate()
 }
 
 void ChildProgram::waitForLine(
-    const QString &text, std::chrono::milliseconds timeout, LineDone done)
+    const QRegularExpression &pattern, std::chrono::milliseconds timeout, LineDone done)
 {
     auto *timer = new QTimer(this);
     timer->setSingleShot(true);
@@ -94,7 +94,7 @@ void ChildProgram::waitForLine(
             }
         }
     });
-    m_waiters.append({ text, std::move(done), timer });
+    m_waiters.append({ pattern, std::move(done), timer });
     if (isRunning())
         timer->start(timeout);
     else
@@ -129,7 +129,7 @@ void ChildProgram::takeLine(const QString &line, QStringList &kept)
         kept.removeFirst();
     Q_EMIT lineRead(line);
     for (qsizetype i = m_waiters.size() - 1; i >= 0; --i) {
-        if (line.contains(m_waiters.at(i).text))
+        if (line.contains(m_waiters.at(i).pattern))
             endWaiter(i, line);
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <chrono>
@@ -47,10 +48,11 @@ public:
     void closeInput();
     void terminate();
 
-    // Calls `done` with the first line read from now on that contains `text`; with nothing when
+    // Calls `done` with the first line read from now on that `pattern` matches; with nothing when
     // the program ends or `timeout` passes first. Lines are read on the event loop only, so a
     // wait set up right after start() sees the program's first line.
-    void waitForLine(const QString &text, std::chrono::milliseconds timeout, LineDone done);
+    void waitForLine(
+        const QRegularExpression &pattern, std::chrono::milliseconds timeout, LineDone done);
     // Calls `done` once the program has ended (soon, when it has already).
     void waitForExit(std::function<void()> done);
 
@@ -80,7 +82,7 @@ Q_SIGNALS:
 private:
     struct Waiter
     {
-        QString text;
+        QRegularExpression pattern;
         LineDone done;
         QTimer *timeout = nullptr;
     };
