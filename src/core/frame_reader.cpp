@@ -26,22 +26,26 @@ void FrameReader::clear()
 
 FrameReader::Batch FrameReader::read(qint64 nowMs)
 {
+    Batch batch;
+    read(nowMs, batch);
+    return batch;
+}
+
+void FrameReader::read(qint64 nowMs, Batch &batch)
+{
     const std::optional<qint64> gapEnd = gapEndsAt();
     const auto line
         = gapEnd && nowMs >= *gapEnd ? ReceiveBuffer::Line::Quiet : ReceiveBuffer::Line::Active;
-    ReceiveBuffer::Reading reading = ReceiveBuffer::ReadFrames(m_buffer, line);
-    Batch batch;
+    const qsizetype consumed = ReceiveBuffer::ReadFrames(m_buffer, line, batch.spans);
     batch.predating = m_predating;
     batch.requests = m_requests;
-    batch.spans = std::move(reading.spans);
-    if (reading.consumed == m_buffer.size()) {
+    if (consumed == m_buffer.size()) {
         batch.bytes = std::exchange(m_buffer, QByteArray()); // the usual case: no copy
     } else {
-        batch.bytes = m_buffer.first(reading.consumed);
-        m_buffer.remove(0, reading.consumed);
+        batch.bytes = m_buffer.first(consumed);
+        m_buffer.remove(0, consumed);
     }
-    m_predating = qMax<qsizetype>(0, m_predating - reading.consumed);
-    return batch;
+    m_predating = qMax<qsizetype>(0, m_predating - consumed);
 }
 
 bool FrameReader::predatesRequest(const Batch &batch, const ReceiveBuffer::Span &span) const

@@ -45,6 +45,8 @@ public:
     void clear();
     // Takes out what can be read at `nowMs`; on a line quiet for the frame gap, everything.
     Batch read(qint64 nowMs);
+    // The same into `batch`, whose room for spans is kept from one reading to the next.
+    void read(qint64 nowMs, Batch &batch);
     // Whether an answer frame of `batch` answers nothing: it began before the latest
     // request, or a request has been written since the batch was read.
     bool predatesRequest(const Batch &batch, const ReceiveBuffer::Span &span) const;

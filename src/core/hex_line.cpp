@@ -2,30 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-constexpr char Digits[] = "0123456789ABCDEF";
-
-char *WriteHexDigits(char *out, QByteArrayView bytes)
-{
-    for (char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        *out++ = Digits[value >> 4];
-        *out++ = Digits[value & 15];
-    }
-    return out;
-}
-
-} // namespace
-
-char *WriteHexLine(char *out, QByteArrayView message)
-{
-    out = WriteHexDigits(out, message);
-    *out++ = '\r';
-    *out++ = '\n';
-    return out;
-}
-
 QByteArray HexText(QByteArrayView bytes)
 {
     QByteArray text(2 * bytes.size(), Qt::Uninitialized);

@@ -38,25 +38,24 @@ qsizetype NextFrameStart(QByteArrayView buffer, qsizetype from)
 }
 
 // Noise that follows noise is one run of it.
-void AddNoise(Reading &reading, qsizetype from, qsizetype to)
+void AddNoise(std::vector<Span> &spans, qsizetype from, qsizetype to)
 {
     if (to <= from)
         return;
-    if (!reading.spans.empty()) {
-        Span &last = reading.spans.back();
+    if (!spans.empty()) {
+        Span &last = spans.back();
         if (last.kind == Span::Kind::Noise && last.start + last.length == from) {
             last.length += to - from;
             return;
         }
     }
-    reading.spans.push_back({ Span::Kind::Noise, from, to - from });
+    spans.push_back({ Span::Kind::Noise, from, to - from });
 }
 
-void AddFrame(Reading &reading, QByteArrayView buffer, qsizetype start, qsizetype end)
+void AddFrame(std::vector<Span> &spans, QByteArrayView buffer, qsizetype start, qsizetype end)
 {
     const bool answer = buffer.at(start + 1) == AnswerByte;
-    reading.spans.push_back(
-        { answer ? Span::Kind::Answer : Span::Kind::Broadcast, start, end - start });
+    spans.push_back({ answer ? Span::Kind::Answer : Span::Kind::Broadcast, start, end - start });
 }
 
 } // namespace
@@ -73,9 +72,17 @@ bool CheckByteAgrees(QByteArrayView message)
 
 Reading ReadFrames(QByteArrayView buffer, Line line)
 {
-    const bool quiet = line == Line::Quiet;
     Reading reading;
-    reading.spans.reserve(buffer.size() / 4 + 1); // a frame has four bytes or more
+    reading.consumed = ReadFrames(buffer, line, reading.spans);
+    return reading;
+}
+
+qsizetype ReadFrames(QByteArrayView buffer, Line line, std::vector<Span> &spans)
+{
+    const bool quiet = line == Line::Quiet;
+    spans.clear();
+    spans.reserve(buffer.size() / 4 + 1); // a frame has four bytes or more
+    qsizetype consumed = 0;
     qsizetype from = 0; // the first byte not yet read as a frame or noise
     while (true) {
         const qsizetype start = NextFrameStart(buffer, from);
@@ -84,23 +91,23 @@ Reading ReadFrames(QByteArrayView buffer, Line line)
             // of a frame start.
             const bool startMayFollow
                 = !quiet && buffer.size() > from && buffer.endsWith(StartByte);
-            reading.consumed = startMayFollow ? buffer.size() - 1 : buffer.size();
-            AddNoise(reading, from, reading.consumed);
-            return reading;
+            consumed = startMayFollow ? buffer.size() - 1 : buffer.size();
+            AddNoise(spans, from, consumed);
+            return consumed;
         }
-        AddNoise(reading, from, start);
-        reading.consumed = start;
+        AddNoise(spans, from, start);
+        consumed = start;
         const qsizetype end = start + 2 < buffer.size()
             ? start + FrameLength(static_cast<quint8>(buffer.at(start + 2)))
             : buffer.size() + 1;
         if (end > buffer.size()) {
             if (!quiet)
-                return reading; // incomplete: waits for its bytes
+                return consumed; // incomplete: waits for its bytes
             // Incomplete on a quiet line: a piece, noise up to the next frame start.
             const qsizetype next = NextFrameStart(buffer, start + 2);
             from = next < 0 ? buffer.size() : next;
-            AddNoise(reading, start, from);
-            reading.consumed = from;
+            AddNoise(spans, start, from);
+            consumed = from;
             continue;
         }
         if (!CheckByteAgrees(buffer.sliced(start + 2, end - start - 2))) {
@@ -108,16 +115,16 @@ Reading ReadFrames(QByteArrayView buffer, Line line)
             // then this is a piece, and its bytes up to that start are noise.
             const qsizetype inner = NextFrameStart(buffer, start + 2, end);
             if (inner >= 0) {
-                AddNoise(reading, start, inner);
+                AddNoise(spans, start, inner);
                 from = inner;
                 continue;
             }
             if (!quiet && end == buffer.size() && buffer.endsWith(StartByte))
-                return reading; // its last FF may begin a frame: the next byte decides
+                return consumed; // its last FF may begin a frame: the next byte decides
         }
-        AddFrame(reading, buffer, start, end);
+        AddFrame(spans, buffer, start, end);
         from = end;
-        reading.consumed = end;
+        consumed = end;
     }
 }
 

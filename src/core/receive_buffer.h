@@ -83,5 +83,7 @@ enum class Line
 //    bytes up to the next frame start after its own are noise.
 // What waits is thus at most one incomplete frame, never more than a frame's length.
 Reading ReadFrames(QByteArrayView buffer, Line line = Line::Active);
+// The same into `spans`, whose room is kept from one reading to the next; what it consumed.
+qsizetype ReadFrames(QByteArrayView buffer, Line line, std::vector<Span> &spans);
 
 } // namespace ReceiveBuffer

@@ -19,6 +19,8 @@
 
 namespace {
 
+constexpr std::size_t MaxKeptSpans = 4096;
+
 QByteArray Hex(QByteArrayView bytes)
 {
     return bytes.toByteArray().toHex(' ').toUpper();
@@ -154,8 +156,13 @@ void SerialLink::readFrames()
     if (m_reading)
         return;
     m_reading = true;
-    while (std::exchange(m_readAgain, false))
-        dispatch(m_reader.read(m_clock.milliseconds()));
+    while (std::exchange(m_readAgain, false)) {
+        m_reader.read(m_clock.milliseconds(), m_batch);
+        dispatch(m_batch);
+    }
+    // A flood read in one go leaves no lasting room behind: a read of the port is some 4 KiB.
+    if (m_batch.spans.capacity() > MaxKeptSpans)
+        m_batch.spans = {};
     m_reading = false;
     scheduleGapEnd();
 }

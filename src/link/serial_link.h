@@ -86,6 +86,7 @@ private:
     QSerialPort *m_port = nullptr;
     QTimer *m_gapTimer = nullptr; // runs while an incomplete frame waits
     FrameReader m_reader; // reads InpStr
+    FrameReader::Batch m_batch; // the reading being handed out; its room stays for the next
     int m_number = 0;
     quint64 m_openCount = 0;
     bool m_reading = false; // frames are being handed out
