@@ -143,7 +143,6 @@ private Q_SLOTS:
         QTest::newRow("nothing") << QByteArray() << true;
         QTest::newRow("comments, blank lines, CR LF, spaces, UTF-8")
             << QByteArray(";note\r\n\r\n  [Ger\xC3\xA4t]  \r\n\tLang = 100") << true;
-        QTest::newRow("a line of text") << QByteArray("Lang=100\nDear user,\n") << false;
         QTest::newRow("a # comment, which the INI reader does not know")
             << QByteArray("# note\nLang=100\n") << false;
         QTest::newRow("a group without its ]") << QByteArray("[SOFTWARE\nLang=100\n") << false;
@@ -193,44 +192,49 @@ private Q_SLOTS:
     // warning, and what became of the file.
     void neverLosesTheFileItIsGiven_data()
     {
-        QTest::addColumn<QString>("setup"); // what lies at the path: see made()
+        QTest::addColumn<QString>("setup"); // what lies at the path, holding the bytes: see made()
+        QTest::addColumn<QByteArray>("bytes"); // null: no file
         QTest::addColumn<QString>("said"); // in the refusal or the one warning; empty: silence
         QTest::addColumn<int>("lang"); // read from it
         // Of the file: written; moved aside (FILE.unreadable-20261207-142305 holds what it held)
         // and made anew; untouched (its bytes and mode kept, nothing written); refused.
         QTest::addColumn<QString>("fate");
-        const auto row
-            = [](const char *name, const char *setup, const char *said, int lang,
-                  const char *fate) { QTest::newRow(name) << setup << said << lang << fate; };
-        row("no file yet: made when written", "none", "", 0, "written");
-        row("no INI file, and its set-aside name taken: left as it is", "text",
-            "(not an INI file) and cannot be moved aside to ", 0, "untouched");
-        row("settings of exactly 1 MiB: read", "1 MiB", "", 100, "written");
-        row("settings of 1 MiB and a byte: moved aside unread", "1 MiB and a byte",
+        const QByteArray ours = "[SOFTWARE]\nTervan%20Divoreraro\\QX-SERVER\\Settings\\Lang=100\n";
+        const QByteArray mib = ours + ';' + QByteArray(1048576 - ours.size() - 2, 'x') + '\n';
+        const auto row = [](const char *name, const char *setup, const QByteArray &bytes,
+                             const char *said, int lang, const char *fate) {
+            QTest::newRow(name) << setup << bytes << said << lang << fate;
+        };
+        row("no file yet: made when written", "file", {}, "", 0, "written");
+        row("no INI file, and its set-aside name taken: left as it is", "set-aside name taken",
+            "Dear user,\n", "(not an INI file) and cannot be moved aside to ", 0, "untouched");
+        row("settings of exactly 1 MiB: read", "file", mib, "", 100, "written");
+        row("settings of 1 MiB and a byte: moved aside unread", "file", mib + 'x',
             "cannot be read as settings (larger than 1024 KiB): moved aside to "
             "%1.unreadable-20261207-142305; using the defaults",
             0, "moved aside");
-        row("read-only, also to root: read, never written", "read-only",
+        row("read-only, also to root: read, never written", "read-only", ours,
             ": it is read-only; changes will not be kept", 100, "untouched");
-        row("read-only and over 1 MiB: left as it is, unread", "read-only, 1 MiB and a byte",
+        row("read-only and over 1 MiB: left as it is, unread", "read-only", mib + 'x',
             "(larger than 1024 KiB) and may not be written (it is read-only): left as it is; "
             "using the defaults, changes will not be kept",
             0, "untouched");
-        row("a symbolic link: written through, the link stays", "link", "", 100, "written");
-        row("a symbolic link to a file not made yet: made through it", "link to a new file", "", 0,
+        row("a symbolic link: written through, the link stays", "link", ours, "", 100, "written");
+        row("a symbolic link to a file not made yet: made through it", "link", {}, "", 0,
             "written");
-        row("a loop of symbolic links: refused", "loop",
+        row("a loop of symbolic links: refused", "loop", {},
             "is not a regular file: its symbolic links form a loop", 0, "refused");
-        row("a symbolic link into a folder that does not exist: refused", "link into nowhere",
+        row("a symbolic link into a folder that does not exist: refused", "link into nowhere", {},
             "is not a regular file: it is a symbolic link to ", 0, "refused");
-        row("a FIFO: refused", "FIFO", "is not a regular file", 0, "refused");
-        row("a folder: refused", "folder", "is not a regular file", 0, "refused");
+        row("a FIFO: refused", "FIFO", {}, "is not a regular file", 0, "refused");
+        row("a folder: refused", "folder", {}, "is not a regular file", 0, "refused");
     }
     void neverLosesTheFileItIsGiven()
     {
         QFETCH(QString, setup);
+        QFETCH(QByteArray, bytes);
         QFETCH(QString, said);
-        const QString file = made(setup);
+        const QString file = made(setup, bytes);
         const QByteArray before = Contents(file);
         const QFile::Permissions mode = QFile::permissions(file);
 
@@ -252,7 +256,7 @@ private Q_SLOTS:
         QVERIFY2(warnings.contains(said), qPrintable(warnings));
         QCOMPARE(access.warnings.size(), said.isEmpty() ? 0 : 1);
         QCOMPARE(StoredAutoStart(SettingsStore(path())), fate != "untouched");
-        QCOMPARE(QFileInfo(path()).isSymLink(), setup.startsWith("link"));
+        QCOMPARE(QFileInfo(path()).isSymLink(), setup == "link");
         const QString aside = file + ".unreadable-20261207-142305";
         QCOMPARE(QFile::exists(aside) && Contents(aside) == before, fate == "moved aside");
         if (fate == "untouched")
@@ -263,26 +267,17 @@ private:
     QString path() const { return m_dir->filePath("settings.ini"); }
 
     // What lies at the settings path, made as the row's setup says; the file that the path names.
-    QString made(const QString &setup)
+    QString made(const QString &setup, const QByteArray &bytes)
     {
-        const QByteArray settings
-            = "[SOFTWARE]\nTervan%20Divoreraro\\QX-SERVER\\Settings\\Lang=100\n";
         const QString target = m_dir->filePath("target.ini");
-        const auto padded = [&settings](int size) {
-            return settings + ';' + QByteArray(size - settings.size() - 2, 'x') + '\n';
-        };
-        if (setup == "text")
-            Write(path(), "Dear user,\nthese are no settings.\n")
-                && Write(path() + ".unreadable-20261207-142305", "earlier\n");
-        else if (setup == "1 MiB")
-            Write(path(), padded(1048576));
-        else if (setup.endsWith("1 MiB and a byte"))
-            Write(path(), padded(1048577));
+        const QString file = setup == "link" ? target : path();
+        if (!bytes.isNull())
+            Write(file, bytes);
+        if (setup == "set-aside name taken")
+            Write(file + ".unreadable-20261207-142305", "earlier\n");
         else if (setup == "read-only")
-            Write(path(), settings);
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         else if (setup == "link")
-            Write(target, settings) && QFile::link(target, path());
-        else if (setup == "link to a new file")
             QFile::link(target, path());
         else if (setup == "loop")
             QFile::link(path(), target) && QFile::link(target, path());
@@ -292,9 +287,7 @@ private:
             ::mkfifo(QFile::encodeName(path()).constData(), 0600);
         else if (setup == "folder")
             QDir().mkpath(path());
-        if (setup.startsWith("read-only"))
-            QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-        return setup.startsWith("link") ? target : path();
+        return file;
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
