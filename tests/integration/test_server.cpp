@@ -43,6 +43,8 @@ private Q_SLOTS:
     void answerToAClosedConnectionNeverReachesTheNextHolderOfItsSlot();
     void programmingModeKeepsOneClientAlone();
     void everyBroadcastArrivesDuringAProgrammingModeWait();
+    void pieceOfAFrameNeverBlocksTheLine();
+    void deviceRepluggedAfterAPieceIsFoundAgain();
     void slotsIdleClientsAndSlowReaders();
     void startsAndStops();
     void serviceThatCannotListenStopsTheServer();
@@ -187,6 +189,42 @@ void TestServer::everyBroadcastArrivesDuringAProgrammingModeWait()
     QVERIFY(listeners[0]->waitForReceived(expected.size()));
     QCOMPARE(listeners[0]->received(), expected);
     QCOMPARE(programmers[0]->received(), QByteArray()); // broadcasts are the listeners' alone
+}
+
+// The device sends the start of a broadcast that announces 15 data bytes, and nothing more.
+// Once the line has been quiet for 100 ms, the piece is noise: both clients get their own answers.
+void TestServer::pieceOfAFrameNeverBlocksTheLine()
+{
+    Clients clients;
+    QVERIFY(connectClients(clients, 2));
+    m_rig->device().sendRaw(QByteArray::fromHex("FFFD6F"));
+    QTRY_COMPARE(m_rig->state().InpStr, QByteArray::fromHex("FFFD6F"));
+    m_rig->clock.advanceMs(100);
+    QTRY_VERIFY(m_rig->state().InpStr.isEmpty());
+
+    clients[0]->send("2181A0\r");
+    clients[1]->send("42010241\r");
+    QVERIFY(clients[0]->waitForLine() && clients[1]->waitForLine());
+    QCOMPARE(clients[0]->takeLine(), Line("2181A0"));
+    QCOMPARE(clients[1]->takeLine(), Line("42010241"));
+}
+
+// A piece left by a device that was unplugged mid-frame never hides its probe answer once it is
+// plugged in again.
+void TestServer::deviceRepluggedAfterAPieceIsFoundAgain()
+{
+    Clients clients;
+    QVERIFY(connectClients(clients, 1));
+    m_rig->clock.advance(1); // the next search may start at once
+    SimulatedDevice &device = m_rig->device();
+    device.sendRaw(QByteArray::fromHex("FFFD6F0102"));
+    QTRY_COMPARE(m_rig->state().InpStr.size(), 5);
+    device.unplug();
+    QTRY_COMPARE(m_rig->server.phase(), ServerPhase::Searching);
+    QVERIFY(device.plug());
+    m_rig->clock.advance(1);
+    QTRY_COMPARE(m_rig->server.phase(), ServerPhase::Running);
+    QCOMPARE(clients[0]->ask("2181A0\r"), Line("2181A0"));
 }
 
 void TestServer::slotsIdleClientsAndSlowReaders()
