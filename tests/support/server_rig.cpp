@@ -65,11 +65,6 @@ quint16 ServerRig::broadcastPort()
     return server.broadcastService().connections().serverPort();
 }
 
-void ServerRig::unplugDevice()
-{
-    device().unplug();
-}
-
 int ServerRig::connectCommandClient(TcpClient &client)
 {
     return ConnectIntoSlot(client, commandPort(), server.state().CmdInUse);

@@ -39,10 +39,6 @@ public:
     quint16 commandPort();
     quint16 broadcastPort();
     SimulatedDevice &device() { return sim.device(); }
-    // Unplugs the device and removes its link, as the system removes a device's
-    // link when it goes. A link left dangling would name whatever pty next
-    // takes the old number: another test's device, or someone's terminal.
-    void unplugDevice();
     ServerState &state() { return server.state(); }
 
     // Connects a client and waits until the server has accepted it into a
