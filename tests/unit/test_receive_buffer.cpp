@@ -51,7 +51,6 @@ class TestReceiveBuffer : public QObject
 private Q_SLOTS:
     void readsFrames_data();
     void readsFrames();
-    void readsTheSameFramesWhateverTheChunks();
     void readsTheLineOverTime_data();
     void readsTheLineOverTime();
 };
@@ -132,37 +131,6 @@ void TestReceiveBuffer::readsFrames()
     const Reading reading = ReadFrames(buffer, quiet ? Line::Quiet : Line::Active);
     QTEST(Described(buffer, reading), "spans");
     QCOMPARE(buffer.mid(reading.consumed).toHex(' '), rest.toHex(' '));
-}
-
-// Frames are the same however the bytes are split on an active line; noise may come in more runs.
-void TestReceiveBuffer::readsTheSameFramesWhateverTheChunks()
-{
-    const QByteArray stream = H("01 FF FD 43 FF FE 5A 18 FF FE 61 FF FD 42 01 02 41 FF FD 01 02 FF"
-                                "FE 61 02 63 FF");
-    const auto framesAndNoise = [](const QStringList &spans) {
-        QStringList frames;
-        QString noise;
-        for (const QString &span : spans) {
-            if (span.startsWith("N "))
-                noise += span.mid(2);
-            else
-                frames << span;
-        }
-        return frames << "noise " + noise;
-    };
-    const Reading whole = ReadFrames(stream);
-    for (int chunk = 1; chunk <= 5; ++chunk) {
-        QByteArray buffer;
-        QStringList spans;
-        for (qsizetype at = 0; at < stream.size(); at += chunk) {
-            buffer += stream.mid(at, chunk);
-            const Reading reading = ReadFrames(buffer);
-            spans += Described(buffer, reading);
-            buffer.remove(0, reading.consumed);
-        }
-        QCOMPARE(framesAndNoise(spans), framesAndNoise(Described(stream, whole)));
-        QCOMPARE(buffer, stream.mid(whole.consumed));
-    }
 }
 
 // The reading over time, as the serial link drives it. A row's steps: "<< HEX" bytes arrive and
