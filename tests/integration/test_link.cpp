@@ -77,7 +77,6 @@ class TestLink : public QObject
 
 private Q_SLOTS:
     void opensWithTheDeviceLineSettings();
-    void answerThereBeforeTheRequestAnswersNothing();
     void logsEachFrameOnALineOfItsOwn();
     void timeLimitAndLateAnswerGuard_data();
     void timeLimitAndLateAnswerGuard();
@@ -105,22 +104,6 @@ void TestLink::opensWithTheDeviceLineSettings()
     QCOMPARE(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
     rig.link.checkDsr(); // a pty reports no DSR: the port stays open
     QVERIFY(rig.link.isOpen());
-}
-
-void TestLink::answerThereBeforeTheRequestAnswersNothing()
-{
-    Rig rig;
-    QVERIFY(rig.sim.isReady() && rig.link.open(2));
-    rig.sim.device().setSilent(true);
-    rig.state.InpStr = H("FFFE42010241");
-    QSignalSpy requests(&rig.sim.device(), &SimulatedDevice::requestReceived);
-
-    const auto answer = rig.send(H("010706"));
-    QVERIFY(rig.state.WaitAnswer);
-    QVERIFY(requests.wait());
-    rig.sim.device().sendRaw(H("FFFE010706"));
-    QTRY_COMPARE(*answer, H("010706"));
-    QVERIFY(!rig.state.WaitAnswer);
 }
 
 // The frame log: a line for each request written, each frame read and each run of noise, however
