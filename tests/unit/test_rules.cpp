@@ -222,7 +222,7 @@ void TestRules::ringKeepsOrderAndNeverOverwrites()
             QCOMPARE(ring.take()->command, QByteArray(1, char(i)));
         QVERIFY(!ring.take());
     }
-    QCOMPARE(ring.queueOut(), 300 % CommandRing::Positions);
+    QCOMPARE(ring.queueOut(), 98); // 300 takes around a ring of 101 positions
 }
 
 void TestRules::parsesStoredPort_data()
