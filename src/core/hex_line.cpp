@@ -9,6 +9,11 @@ QByteArray HexText(QByteArrayView bytes)
     return text;
 }
 
+QByteArray SpacedHex(QByteArrayView bytes)
+{
+    return bytes.toByteArray().toHex(' ').toUpper();
+}
+
 QByteArray HexLine(QByteArrayView message)
 {
     QByteArray line(HexLineLength(message), Qt::Uninitialized);

@@ -48,6 +48,8 @@ inline char *WriteHexLine(char *out, QByteArrayView message)
 
 // The same digits without the line end, for log lines.
 QByteArray HexText(QByteArrayView bytes);
+// The bytes of a frame as the frame log shows them: upper-case pairs with a space between.
+QByteArray SpacedHex(QByteArrayView bytes);
 // Whether a line is such digits for one or more bytes (in either case): what
 // every line of both services is, without its line end.
 bool IsHexText(QByteArrayView text);

@@ -1,6 +1,7 @@
 #include "serial_link.h"
 
 #include "core/clock.h"
+#include "core/hex_line.h"
 #include "core/logging.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
@@ -20,11 +21,6 @@
 namespace {
 
 constexpr std::size_t MaxKeptSpans = 4096;
-
-QByteArray Hex(QByteArrayView bytes)
-{
-    return bytes.toByteArray().toHex(' ').toUpper();
-}
 
 } // namespace
 
@@ -209,21 +205,21 @@ void SerialLink::logSpan(
     const QByteArrayView bytes = span.bytes(batch.bytes);
     switch (span.kind) {
     case ReceiveBuffer::Span::Kind::Noise:
-        qCDebug(lcFrames).noquote() << "noise:" << Hex(bytes);
+        qCDebug(lcFrames).noquote() << "noise:" << SpacedHex(bytes);
         return;
     case ReceiveBuffer::Span::Kind::Answer:
         if (stale)
             qCDebug(lcFrames).noquote()
-                << "<<" << Hex(bytes) << "(began before the request: dropped)";
+                << "<<" << SpacedHex(bytes) << "(began before the request: dropped)";
         else
-            qCDebug(lcFrames).noquote() << "<<" << Hex(bytes);
+            qCDebug(lcFrames).noquote() << "<<" << SpacedHex(bytes);
         return;
     case ReceiveBuffer::Span::Kind::Broadcast:
         if (m_state.Link == LinkState::Searching)
             qCDebug(lcFrames).noquote()
-                << "<<" << Hex(bytes) << "(from a port being probed: dropped)";
+                << "<<" << SpacedHex(bytes) << "(from a port being probed: dropped)";
         else
-            qCDebug(lcFrames).noquote() << "<<" << Hex(bytes);
+            qCDebug(lcFrames).noquote() << "<<" << SpacedHex(bytes);
         return;
     }
 }

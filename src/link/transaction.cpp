@@ -1,6 +1,7 @@
 #include "transaction.h"
 
 #include "core/clock.h"
+#include "core/hex_line.h"
 #include "core/logging.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
@@ -8,15 +9,6 @@
 
 #include <QTimer>
 #include <utility>
-
-namespace {
-
-QByteArray Hex(const QByteArray &bytes)
-{
-    return bytes.toHex(' ').toUpper();
-}
-
-} // namespace
 
 Transaction::Transaction(ServerState &state, SerialLink &link, const Clock &clock, QObject *parent)
     : QObject(parent)
@@ -37,13 +29,13 @@ void Transaction::SendData(const QByteArray &data, Done done)
     Q_ASSERT_X(!isOpen(), "Transaction::SendData", "a transaction is already open");
     if (isOpen()) {
         qCWarning(lcLink).noquote()
-            << "request" << Hex(data) << "refused: another transaction is open";
+            << "request" << SpacedHex(data) << "refused: another transaction is open";
         deliver(std::move(done), Protocol::TimeoutAnswer(), Delivery::Queued);
         return;
     }
     if (!m_link.isOpen()) {
         setLineState(State::Idle);
-        qCDebug(lcFrames).noquote() << "request" << Hex(data) << "not sent: port closed";
+        qCDebug(lcFrames).noquote() << "request" << SpacedHex(data) << "not sent: port closed";
         deliver(std::move(done), Protocol::TimeoutAnswer(), Delivery::Queued);
         return;
     }
@@ -51,7 +43,7 @@ void Transaction::SendData(const QByteArray &data, Done done)
     m_done = done ? std::move(done) : [](const QByteArray &) {};
     m_state.WaitAnswer = true;
     if (m_lineState == State::LateAnswerGuard && guardStillHolds()) {
-        qCDebug(lcFrames).noquote() << "request" << Hex(data) << "held until the guard ends";
+        qCDebug(lcFrames).noquote() << "request" << SpacedHex(data) << "held until the guard ends";
         return;
     }
     writeRequest();
@@ -75,14 +67,15 @@ void Transaction::endOnLoss()
     setLineState(State::Idle);
     if (!isOpen())
         return;
-    qCDebug(lcFrames).noquote() << "no answer to" << Hex(m_request) << ": the device was lost";
+    qCDebug(lcFrames).noquote() << "no answer to" << SpacedHex(m_request)
+                                << ": the device was lost";
     complete(Protocol::TimeoutAnswer(), Delivery::Queued);
 }
 
 void Transaction::writeRequest()
 {
     const QByteArray frame = Protocol::AnswerFramePrefix() + m_request;
-    qCDebug(lcFrames).noquote() << ">>" << Hex(frame);
+    qCDebug(lcFrames).noquote() << ">>" << SpacedHex(frame);
     m_limitMs = (m_state.ProgMode ? Protocol::ProgModeAnswerLimit : Protocol::AnswerLimit).count();
     m_deadlineMs = now() + m_limitMs;
     setLineState(State::WaitingForAnswer);
@@ -106,12 +99,13 @@ void Transaction::takeAnswer(const QByteArray &message)
         complete(message);
         return;
     case State::LateAnswerGuard:
-        qCDebug(lcFrames).noquote() << "late answer" << Hex(message) << "dropped";
+        qCDebug(lcFrames).noquote() << "late answer" << SpacedHex(message) << "dropped";
         endGuard();
         return;
     case State::Idle:
     case State::Searching:
-        qCDebug(lcFrames).noquote() << "answer" << Hex(message) << "without a request: dropped";
+        qCDebug(lcFrames).noquote()
+            << "answer" << SpacedHex(message) << "without a request: dropped";
         return;
     }
 }
@@ -120,7 +114,7 @@ void Transaction::runPass()
 {
     if (m_lineState == State::WaitingForAnswer && now() >= m_deadlineMs) {
         qCDebug(lcFrames).noquote()
-            << "no answer to" << Hex(m_request) << "within" << m_limitMs << "ms";
+            << "no answer to" << SpacedHex(m_request) << "within" << m_limitMs << "ms";
         setLineState(State::LateAnswerGuard);
         m_guardEndMs = m_deadlineMs + Protocol::LateAnswerGuardTime.count();
         m_guardLine = m_link.openCount();
@@ -144,7 +138,7 @@ void Transaction::endGuard()
     if (!isOpen())
         return;
     if (!m_link.isOpen()) {
-        qCDebug(lcFrames).noquote() << "request" << Hex(m_request) << "not sent: port closed";
+        qCDebug(lcFrames).noquote() << "request" << SpacedHex(m_request) << "not sent: port closed";
         complete(Protocol::TimeoutAnswer());
         return;
     }
